@@ -1,0 +1,34 @@
+// Window framework: which module's resources (dialog templates, bitmaps) the
+// user-interface code of the current thread finds. Windows only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace zvk::fw {
+
+// The module this code is linked into (the plug-in DLL in the product).
+HINSTANCE OwnModule();
+
+// The module whose resources are used on this thread: the process's own
+// executable unless a ModuleStateGuard is active.
+HINSTANCE ResourceModule();
+
+// The file name of a module without folder and extension, letter case kept.
+std::string ModuleBaseName(HMODULE module);
+
+// Makes OwnModule() the resource module for the guard's lifetime and puts the
+// caller's back on every way out, an exception included.
+class ModuleStateGuard {
+public:
+    ModuleStateGuard();
+    ~ModuleStateGuard();
+    ModuleStateGuard(const ModuleStateGuard&) = delete;
+    ModuleStateGuard& operator=(const ModuleStateGuard&) = delete;
+
+private:
+    HINSTANCE previous_;
+};
+
+}  // namespace zvk::fw

@@ -1,0 +1,124 @@
+#include "framework/module_state.h"
+#include "plugin/plugin_state.h"
+
+namespace zvk {
+namespace {
+
+PluginState gState;
+
+int32_t LiveGamma(const SettingsRecord& live, int channel)
+{
+    return channel == kRed ? live.RGamma : channel == kGreen ? live.GGamma : live.BGamma;
+}
+
+// Pixels in the stored format, or 0 when a dimension is 0 or below (their
+// product would wrap to a huge count). A 32-bit product, as the host's.
+uint32_t PixelCount(const PluginState& state)
+{
+    if (state.width <= 0 || state.height <= 0)
+        return 0;
+    return static_cast<uint32_t>(state.width) * static_cast<uint32_t>(state.height);
+}
+
+void CorrectFrame(PluginState& state, uint8_t* pixels)
+{
+    const uint32_t count = PixelCount(state);
+    const GammaTables::Reader tables(state.tables);
+    if (!tables.get())
+        return;
+    switch (state.colourFormat) {
+    case kYuv422:
+        if (count < 2)
+            return;
+        if (state.yuvVariant == kYuvVariantAveraged)
+            state.kernels.yuvAveraged(pixels, count, tables->yuvDelta);
+        else
+            state.kernels.yuvFirstPixel(pixels, count, tables->yuvDelta);
+        return;
+    case kBgr24:
+        if (count < 1)
+            return;
+        state.kernels.rgb24(pixels, count, tables->lut);
+        return;
+    default:
+        return;
+    }
+}
+
+}  // namespace
+
+PluginState& State()
+{
+    return gState;
+}
+
+void RebuildChannel(int channel)
+{
+    gState.tables.BuildChannel(channel, LiveGamma(gState.store.current, channel));
+}
+
+void Init(const InitParams* params)
+{
+    fw::ModuleStateGuard guard;
+    gState.store.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
+    gState.tables.Allocate();
+}
+
+int32_t SetFormat(const FrameFormat* format)
+{
+    fw::ModuleStateGuard guard;
+    if (format) {
+        gState.width = format->width;
+        gState.height = format->height;
+        gState.colourFormat = format->colourFormat;
+        gState.yuvVariant = format->yuvVariant;
+    }
+    return 1;
+}
+
+int32_t Process(const FrameParams* params)
+{
+    fw::ModuleStateGuard guard;
+    // Without its section a frame cannot be corrected safely: treat it like a
+    // frame without pixels.
+    if (!params || !params->pixels || !params->section)
+        return 0;
+    if (gState.store.SelectSection(SectionId(*params->section))) {
+        RebuildChannel(kRed);
+        RebuildChannel(kGreen);
+        RebuildChannel(kBlue);
+    }
+    if (gState.store.current.Enable)
+        CorrectFrame(gState, params->pixels);
+    return 1;
+}
+
+void NoOp()
+{
+    fw::ModuleStateGuard guard;
+}
+
+void ShowDialog(const DialogParams*)
+{
+    fw::ModuleStateGuard guard;
+}
+
+void Close()
+{
+    fw::ModuleStateGuard guard;
+    gState.tables.Release();
+    gState.store.Save();
+}
+
+const PluginDescriptor* Descriptor()
+{
+    // Windows-1251 bytes, spelled out so that the source's own encoding
+    // cannot change them.
+    static const char kTitle[] = "\xCA\xEE\xF0\xF0\xE5\xEA\xF6\xE8\xFF \xE3\xE0\xEC\xEC\xFB RGB";
+    static const char kDescription[] = "\xCA\xEE\xF0\xF0\xE5\xEA\xF6\xE8\xFF \xE3\xE0\xEC\xEC\xFB RGB.";
+    static const PluginDescriptor descriptor = {kTitle, kDescription, Init,       SetFormat,
+                                                Process, NoOp,         ShowDialog, Close};
+    return &descriptor;
+}
+
+}  // namespace zvk

@@ -1,0 +1,38 @@
+// Host plug-in interface: the library-wide state and the six entry points.
+#pragma once
+
+#include <cstdint>
+
+#include "gamma/gamma_tables.h"
+#include "gamma/kernels.h"
+#include "plugin/host_records.h"
+#include "settings/settings_store.h"
+
+namespace zvk {
+
+struct PluginState {
+    SettingsStore store;
+    GammaTables tables;
+    Kernels kernels = PortableKernels();
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t colourFormat = 0;
+    int32_t yuvVariant = 0;
+};
+
+// The one instance, alive for the library's whole life.
+PluginState& State();
+
+// Rebuilds one channel's tables from its live gamma.
+void RebuildChannel(int channel);
+
+void Init(const InitParams* params);
+int32_t SetFormat(const FrameFormat* format);
+int32_t Process(const FrameParams* params);
+void NoOp();
+void ShowDialog(const DialogParams* params);
+void Close();
+
+const PluginDescriptor* Descriptor();
+
+}  // namespace zvk
