@@ -60,6 +60,19 @@ bool ParseInt32(const std::string& text, int32_t& value)
     return true;
 }
 
+// Words from index first on, each one hex byte.
+bool ParseHexBytes(const std::vector<std::string>& words, size_t first, std::vector<uint8_t>& bytes)
+{
+    for (size_t i = first; i < words.size(); ++i) {
+        char* end = nullptr;
+        const unsigned long byte = std::strtoul(words[i].c_str(), &end, 16);
+        if (*end != '\0' || byte > 255)
+            return false;
+        bytes.push_back(static_cast<uint8_t>(byte));
+    }
+    return true;
+}
+
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes)
 {
     std::ifstream in(path, std::ios::binary);
@@ -139,9 +152,11 @@ bool Host::Frame(const std::vector<std::string>& words, bool allFrames, std::str
         return false;
     }
     size_t frameBytes = FrameBytes();
-    if (format_.colourFormat != zvk::kYuv422 && format_.colourFormat != zvk::kBgr24) {
+    const bool knownFormat = format_.colourFormat == zvk::kYuv422 || format_.colourFormat == zvk::kBgr24;
+    if (!knownFormat || frameBytes == 0) {
+        // No frame size to go by: one frame is the whole file.
         if (allFrames) {
-            error = "frames needs colour format 0 or 1";
+            error = "frames needs a positive size and colour format 0 or 1";
             return false;
         }
         frameBytes = input.size();
@@ -247,13 +262,22 @@ bool Host::Run(const std::vector<std::string>& words, std::string& error)
         if (args < 1)
             return usage("write FILE [HEXBYTE...]");
         std::vector<uint8_t> bytes;
-        for (size_t i = 2; i <= args; ++i) {
-            char* end = nullptr;
-            const unsigned long byte = std::strtoul(words[i].c_str(), &end, 16);
-            if (*end != '\0' || byte > 255 || words[i].empty())
-                return usage("write FILE [HEXBYTE...]");
-            bytes.push_back(static_cast<uint8_t>(byte));
+        if (!ParseHexBytes(words, 2, bytes))
+            return usage("write FILE [HEXBYTE...]");
+        if (!WriteFileBytes(words[1], bytes.data(), bytes.size(), false)) {
+            error = "cannot write " + words[1];
+            return false;
         }
+    } else if (command == "fill") {
+        // fill FILE COUNT HEXBYTE...: the pattern COUNT times over.
+        int32_t count = 0;
+        std::vector<uint8_t> pattern;
+        if (args < 3 || !ParseInt32(words[2], count) || count < 0 || !ParseHexBytes(words, 3, pattern))
+            return usage("fill FILE COUNT HEXBYTE...");
+        std::vector<uint8_t> bytes;
+        bytes.reserve(pattern.size() * static_cast<size_t>(count));
+        for (int32_t n = 0; n < count; ++n)
+            bytes.insert(bytes.end(), pattern.begin(), pattern.end());
         if (!WriteFileBytes(words[1], bytes.data(), bytes.size(), false)) {
             error = "cannot write " + words[1];
             return false;

@@ -1,0 +1,27 @@
+# zvk_host_script_test(NAME SCRIPT [EXPECT_RC n] [FIXTURE_INI file] [ARGS a b ...])
+# Expected output: the script's name with .expected in place of .zvk.
+function(zvk_host_script_test name script)
+  cmake_parse_arguments(PARSE_ARGV 2 opt "" "EXPECT_RC;FIXTURE_INI" "ARGS")
+  get_filename_component(script ${script} ABSOLUTE)
+  string(REGEX REPLACE "\\.zvk$" ".expected" expected ${script})
+  if(NOT DEFINED opt_EXPECT_RC)
+    set(opt_EXPECT_RC 0)
+  endif()
+  set(fixture "")
+  if(opt_FIXTURE_INI)
+    get_filename_component(fixture ${opt_FIXTURE_INI} ABSOLUTE)
+  endif()
+  string(REPLACE ";" "\\;" host_args "${opt_ARGS}")
+  add_test(NAME host.${name}
+    COMMAND ${CMAKE_COMMAND}
+      -DWINE_RUN=${CMAKE_BINARY_DIR}/wine-run
+      -DHOST_EXE=$<TARGET_FILE:zvkhost>
+      -DPLUGIN_DLL=$<TARGET_FILE:ZVK_Gamma>
+      -DSCRIPT=${script}
+      -DEXPECTED=${expected}
+      -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/host-runs/${name}
+      -DEXPECT_RC=${opt_EXPECT_RC}
+      -DFIXTURE_INI=${fixture}
+      "-DARGS=${host_args}"
+      -P ${PROJECT_SOURCE_DIR}/tests/win32/RunHostScript.cmake)
+endfunction()

@@ -1,0 +1,41 @@
+# Runs one stand-in host script under Wine in a fresh host folder and compares
+# what the host printed with the expected text.
+#   WINE_RUN HOST_EXE PLUGIN_DLL SCRIPT EXPECTED WORK_DIR  (required)
+#   ARGS        extra host command-line arguments (a ;-list)
+#   FIXTURE_INI copied to Plugins/ZVK_Gamma.ini beside the host before the run
+#   EXPECT_RC   the host's exit code (default 0)
+foreach(var WINE_RUN HOST_EXE PLUGIN_DLL SCRIPT EXPECTED WORK_DIR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "RunHostScript: ${var} is not set")
+  endif()
+endforeach()
+if(NOT DEFINED EXPECT_RC)
+  set(EXPECT_RC 0)
+endif()
+
+set(host_dir ${WORK_DIR}/host)
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${host_dir})
+file(COPY ${HOST_EXE} ${PLUGIN_DLL} DESTINATION ${host_dir})
+if(FIXTURE_INI)
+  file(MAKE_DIRECTORY ${host_dir}/Plugins)
+  file(COPY_FILE ${FIXTURE_INI} ${host_dir}/Plugins/ZVK_Gamma.ini)
+endif()
+
+execute_process(
+  COMMAND ${WINE_RUN} zvkhost.exe ZVK_Gamma.dll ${SCRIPT} ${ARGS}
+  WORKING_DIRECTORY ${host_dir}
+  OUTPUT_VARIABLE actual
+  ERROR_VARIABLE errors
+  RESULT_VARIABLE rc)
+string(REPLACE "\r" "" actual "${actual}")
+file(WRITE ${WORK_DIR}/actual.txt "${actual}")
+file(READ ${EXPECTED} expected)
+
+if(NOT actual STREQUAL expected)
+  execute_process(COMMAND diff -u ${EXPECTED} ${WORK_DIR}/actual.txt OUTPUT_VARIABLE diff)
+  message(FATAL_ERROR "host output differs from ${EXPECTED}:\n${diff}\nstderr:\n${errors}")
+endif()
+if(NOT rc STREQUAL EXPECT_RC)
+  message(FATAL_ERROR "host exited with ${rc}, expected ${EXPECT_RC}\nstderr:\n${errors}")
+endif()
