@@ -44,23 +44,106 @@ void BuildChannel(TableSet& tables, int channel, int32_t gamma)
     }
 }
 
+GammaTables::GammaTables()
+{
+    for (auto& held : held_)
+        held.store(0, std::memory_order_relaxed);
+    for (auto& wanted : wanted_)
+        wanted.store(kIdentityGamma, std::memory_order_relaxed);
+}
+
 bool GammaTables::Allocate()
 {
     Release();
-    set_ = new (std::nothrow) TableSet{};
-    return set_ != nullptr;
+    slots_ = new (std::nothrow) TableSet[kSlots]{};
+    for (auto& held : held_)
+        held.store(0, std::memory_order_relaxed);
+    pending_.store(0, std::memory_order_relaxed);
+    published_.store(0, std::memory_order_release);
+    return slots_ != nullptr;
 }
 
 void GammaTables::Release()
 {
-    delete set_;
-    set_ = nullptr;
+    delete[] slots_;
+    slots_ = nullptr;
 }
 
 void GammaTables::BuildChannel(int channel, int32_t gamma)
 {
-    if (set_)
-        zvk::BuildChannel(*set_, channel, gamma);
+    if (!slots_ || channel < 0 || channel > 2)
+        return;
+    wanted_[channel].store(gamma, std::memory_order_relaxed);
+    pending_.fetch_or(1u << channel, std::memory_order_seq_cst);
+    DrainPending();
+}
+
+void GammaTables::DrainPending() const
+{
+    // The loser of the try-lock leaves its request to the winner, which looks
+    // at pending_ again after unlocking. With every slot held the requests
+    // wait for the reader that lets go first (see Reader's destructor); the
+    // check after unlocking catches a reader that let go while we built.
+    while (pending_.load(std::memory_order_seq_cst) != 0) {
+        if (building_.test_and_set(std::memory_order_seq_cst))
+            return;
+        BuildPending();
+        building_.clear(std::memory_order_seq_cst);
+        if (FreeSlot() < 0)
+            return;
+    }
+}
+
+int GammaTables::FreeSlot() const
+{
+    const uint32_t published = published_.load(std::memory_order_seq_cst) & kSlotMask;
+    for (uint32_t slot = 0; slot < kSlots; ++slot) {
+        if (slot != published && (held_[slot].load(std::memory_order_seq_cst) & kCountMask) == 0)
+            return static_cast<int>(slot);
+    }
+    return -1;
+}
+
+void GammaTables::BuildPending() const
+{
+    const int slot = FreeSlot();
+    if (slot < 0)
+        return;
+    const uint32_t requests = pending_.exchange(0, std::memory_order_acquire);
+    if (requests == 0)
+        return;
+    TableSet& target = slots_[slot];
+    // Only this thread publishes, so the published slot cannot change under
+    // the copy; readers only read it.
+    const uint32_t source = published_.load(std::memory_order_relaxed) & kSlotMask;
+    target = slots_[source];
+    for (int channel = 0; channel < 3; ++channel) {
+        if (requests & (1u << channel))
+            zvk::BuildChannel(target, channel, wanted_[channel].load(std::memory_order_relaxed));
+    }
+    const uint32_t old = published_.exchange(static_cast<uint32_t>(slot), std::memory_order_acq_rel);
+    // Readers that took the old slot counted themselves in the published
+    // word; from now on they are counted against the slot itself.
+    held_[old & kSlotMask].fetch_add(old >> kSlotBits, std::memory_order_relaxed);
+}
+
+GammaTables::Reader::Reader(const GammaTables& tables) : tables_(tables)
+{
+    if (!tables.slots_)
+        return;
+    const uint32_t word = tables.published_.fetch_add(kOneReader, std::memory_order_acquire);
+    slot_ = word & kSlotMask;
+    set_ = &tables.slots_[slot_];
+}
+
+GammaTables::Reader::~Reader()
+{
+    if (!set_)
+        return;
+    tables_.held_[slot_].fetch_sub(1, std::memory_order_seq_cst);
+    // A writer that found every slot held left its request pending.
+    if (tables_.pending_.load(std::memory_order_seq_cst) != 0)
+        tables_.DrainPending();
 }
 
 }  // namespace zvk

@@ -2,6 +2,7 @@
 // Portable code; may call only the C++ standard library.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace zvk {
@@ -35,37 +36,86 @@ constexpr int32_t kIdentityGamma = 100;
 void BuildChannel(TableSet& tables, int channel, int32_t gamma);
 
 // The tables the frame path corrects with: allocated zeroed at Init, released
-// at Close, rebuilt one channel at a time.
+// at Close, rebuilt one channel at a time while frames keep being corrected.
+//
+// A frame must see one whole set, and Process must never wait for the
+// dialog's thread. So the tables are a small pool of whole sets: a reader
+// takes the published set with one atomic add (it never retries, never
+// waits), and a writer never touches a set that is published or held. A
+// rebuild copies the published set into a free slot, rebuilds the channel
+// there and publishes the slot with one atomic exchange. The alternative, a
+// seqlock copy per frame, costs a 9 KB copy per frame and still needs a
+// bounded retry; the pool costs nothing per frame.
+//
+// Readers count themselves in the published word (count above the slot
+// index); the exchange that publishes hands that count to the old slot's own
+// counter, which the readers decrement on release. A slot is free when it is
+// not published and its counter is zero. Four slots leave one free slot for
+// the writer while two readers (frame path, curve view) hold older sets.
+//
+// Writers never block each other either: a request records the wanted gamma
+// and a pending bit, and whoever wins the try-lock builds every pending
+// channel; a writer that loses leaves its request to the winner, which
+// checks again after unlocking, so no request is lost.
 class GammaTables {
 public:
-    GammaTables() = default;
+    static constexpr int kSlots = 4;
+
+    GammaTables();
     ~GammaTables() { Release(); }
     GammaTables(const GammaTables&) = delete;
     GammaTables& operator=(const GammaTables&) = delete;
 
+    // Allocates the pool and publishes a zeroed set. Not safe against
+    // concurrent readers or writers, like Release: Init and Close only.
     bool Allocate();
     void Release();
-    bool IsAllocated() const { return set_ != nullptr; }
+    bool IsAllocated() const { return slots_ != nullptr; }
 
-    // Rebuilds one channel from a gamma in hundredths. Does nothing before
-    // Allocate.
+    // Rebuilds one channel from a gamma in hundredths and publishes the
+    // result, unless another thread is rebuilding right now: then that
+    // thread builds this request too before it finishes. Never waits. Does
+    // nothing before Allocate.
     void BuildChannel(int channel, int32_t gamma);
 
-    // Holds one whole set of tables for the duration of one frame.
+    // Holds one whole published set until destroyed; later rebuilds do not
+    // touch it. Null before Allocate and after Release.
     class Reader {
     public:
-        explicit Reader(const GammaTables& tables) : set_(tables.set_) {}
+        explicit Reader(const GammaTables& tables);
+        ~Reader();
         Reader(const Reader&) = delete;
         Reader& operator=(const Reader&) = delete;
         const TableSet* get() const { return set_; }
         const TableSet* operator->() const { return set_; }
 
     private:
-        const TableSet* set_;
+        const GammaTables& tables_;
+        const TableSet* set_ = nullptr;
+        uint32_t slot_ = 0;
     };
 
 private:
-    TableSet* set_ = nullptr;
+    // Published word: slot index in the low bits, readers above.
+    static constexpr uint32_t kSlotBits = 8;
+    static constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
+    static constexpr uint32_t kOneReader = 1u << kSlotBits;
+    // Reader counts are compared modulo 2^24, the width of the count in the
+    // published word, so that a set held for years of frames cannot wrap.
+    static constexpr uint32_t kCountMask = (1u << (32 - kSlotBits)) - 1;
+
+    // Const because a reader that releases may have to finish a writer's
+    // request (see Reader's destructor); the pool itself is not const.
+    void DrainPending() const;
+    void BuildPending() const;
+    int FreeSlot() const;
+
+    TableSet* slots_ = nullptr;
+    mutable std::atomic<uint32_t> published_{0};
+    mutable std::atomic<uint32_t> held_[kSlots];
+    std::atomic<int32_t> wanted_[3];
+    mutable std::atomic<uint32_t> pending_{0};
+    mutable std::atomic_flag building_ = ATOMIC_FLAG_INIT;
 };
 
 }  // namespace zvk
