@@ -167,6 +167,7 @@ bool Host::Frame(const std::vector<std::string>& words, bool allFrames, std::str
         return false;
     }
     const size_t frames = allFrames ? input.size() / frameBytes : 1;
+    size_t changedInAll = 0;
     std::vector<uint8_t> buffer(frameBytes + kGuardBytes);
     std::ofstream(words[3], std::ios::binary | std::ios::trunc);
     for (size_t n = 0; n < frames; ++n) {
@@ -182,6 +183,7 @@ bool Host::Frame(const std::vector<std::string>& words, bool allFrames, std::str
                 return false;
             }
         }
+        changedInAll += changed;
         if (!WriteFileBytes(words[3], buffer.data(), frameBytes, true)) {
             error = "cannot write " + words[3];
             return false;
@@ -189,8 +191,13 @@ bool Host::Frame(const std::vector<std::string>& words, bool allFrames, std::str
         if (!allFrames)
             std::printf("process %s -> %d, %zu of %zu bytes changed\n", words[1].c_str(), result, changed,
                         frameBytes);
+        else if (n + 1 == frames && input.size() % frameBytes)
+            std::printf("process %s -> %d for %zu frames, %zu of %zu bytes changed, %zu trailing bytes left out\n",
+                        words[1].c_str(), result, frames, changedInAll, frames * frameBytes,
+                        input.size() % frameBytes);
         else if (n + 1 == frames)
-            std::printf("process %s -> %d for %zu frames\n", words[1].c_str(), result, frames);
+            std::printf("process %s -> %d for %zu frames, %zu of %zu bytes changed\n", words[1].c_str(), result,
+                        frames, changedInAll, frames * frameBytes);
     }
     return true;
 }
