@@ -7,9 +7,13 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
 echo "== building (native and win32)"
+mkdir -p build
 for preset in native win32; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j 2 >/dev/null
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2; } >"build/demo-$preset.log" 2>&1; then
+    tail -n 40 "build/demo-$preset.log"
+    echo "demo: the $preset build failed (log in build/demo-$preset.log)" >&2
+    exit 1
+  fi
 done
 
 out=out/demo
