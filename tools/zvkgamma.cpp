@@ -41,8 +41,12 @@ void RemoveTempOnSignals(const std::string& tempPath)
     action.sa_handler = RemoveTempAndDie;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller chose to ignore (nohup, background jobs) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 // "N frames, F frames/s" on standard error, rewritten in place a few times a

@@ -1,18 +1,16 @@
 #include "tools/frame_stream.h"
 #include "tools/output_file.h"
 
+#include "tests/native/scratch_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,25 +45,16 @@ struct Pipe {
     {
         int fds[2];
         EXPECT_EQ(pipe(fds), 0);
-        read = fds[0];
-        write = fds[1];
+        read = fds[0], write = fds[1];
     }
-    ~Pipe()
+    ~Pipe() { CloseRead(), CloseWrite(); }
+    void CloseRead() { Close(read); }
+    void CloseWrite() { Close(write); }
+    static void Close(int& fd)
     {
-        CloseRead();
-        CloseWrite();
-    }
-    void CloseRead()
-    {
-        if (read >= 0)
-            close(read);
-        read = -1;
-    }
-    void CloseWrite()
-    {
-        if (write >= 0)
-            close(write);
-        write = -1;
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
     }
 };
 
@@ -168,57 +157,18 @@ TEST(StreamFrames, UnreadableInputIsAReadError)
     rmdir(folder);
 }
 
-// A scratch folder with a few helpers for the output file's cases.
-class OutputFileTest : public testing::Test {
+class OutputFileTest : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/zvk_output_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override
-    {
-        for (const std::string& name : Entries())
-            unlink((folder_ + "/" + name).c_str());
-        rmdir(folder_.c_str());
-    }
-    std::string Path(const char* name) const { return folder_ + "/" + name; }
-    static void Put(const std::string& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    static std::string Get(const std::string& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(folder_.c_str())) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..")
-                    names.push_back(name);
-            }
-            closedir(dir);
-        }
-        return names;
-    }
-    size_t EntryCount() const { return Entries().size(); }
     static void Write(OutputFile& file, const std::string& text)
     {
         ASSERT_EQ(WriteFull(file.fd(), reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0);
     }
-
-    std::string folder_;
 };
 
 TEST_F(OutputFileTest, CommitReplacesTheFileAndKeepsItsMode)
 {
     const std::string out = Path("out.raw");
-    Put(out, "old contents");
+    Put(out, std::string("old contents"));
     ASSERT_EQ(chmod(out.c_str(), 0640), 0);
     OutputFile file;
     std::string error;
@@ -231,19 +181,19 @@ TEST_F(OutputFileTest, CommitReplacesTheFileAndKeepsItsMode)
     struct stat info {};
     ASSERT_EQ(stat(out.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(EntryCount(), 1u);
+    EXPECT_EQ(Entries().size(), 1u);
 }
 
 TEST_F(OutputFileTest, DiscardLeavesTheOldFileAndNoTemporary)
 {
     const std::string out = Path("out.raw");
-    Put(out, "old contents");
+    Put(out, std::string("old contents"));
     {
         OutputFile file;
         std::string error;
         ASSERT_TRUE(file.Open(out, error)) << error;
         Write(file, "half");
-        EXPECT_EQ(EntryCount(), 2u);
+        EXPECT_EQ(Entries().size(), 2u);
         file.Discard();
     }
     {
@@ -253,14 +203,14 @@ TEST_F(OutputFileTest, DiscardLeavesTheOldFileAndNoTemporary)
         Write(file, "half");
     }
     EXPECT_EQ(Get(out), "old contents");
-    EXPECT_EQ(EntryCount(), 1u);
+    EXPECT_EQ(Entries().size(), 1u);
 }
 
 TEST_F(OutputFileTest, SymbolicLinkKeepsPointingAtTheReplacedFile)
 {
     const std::string target = Path("target.raw");
     const std::string link = Path("link.raw");
-    Put(target, "old");
+    Put(target, std::string("old"));
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     OutputFile file;
     std::string error;

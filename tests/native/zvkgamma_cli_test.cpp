@@ -2,16 +2,14 @@
 #include "gamma/gamma_tables.h"
 #include "gamma/kernels.h"
 
+#include "tests/native/scratch_folder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,47 +24,8 @@ struct RunResult {
     std::string err;
 };
 
-class ZvkgammaCli : public testing::Test {
+class ZvkgammaCli : public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/zvk_cli_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override
-    {
-        for (const std::string& name : Entries())
-            unlink(Path(name).c_str());
-        rmdir(folder_.c_str());
-    }
-
-    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(folder_.c_str())) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..")
-                    names.push_back(name);
-            }
-            closedir(dir);
-        }
-        return names;
-    }
-
-    static void Put(const std::string& path, const Bytes& bytes)
-    {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    static std::string Get(const std::string& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
     static Bytes GetBytes(const std::string& path)
     {
         const std::string text = Get(path);
@@ -89,8 +48,6 @@ protected:
         unlink(err.c_str());
         return result;
     }
-
-    std::string folder_;
 };
 
 Bytes RandomBytes(size_t size, uint32_t seed)
@@ -175,7 +132,7 @@ TEST_F(ZvkgammaCli, PartialFrameOnStandardOutputFailsAfterTheWholeFrames)
 
 TEST_F(ZvkgammaCli, FailedRunLeavesTheOldOutputFileAlone)
 {
-    Put(Path("out.raw"), Bytes{'o', 'l', 'd'});
+    Put(Path("out.raw"), std::string("old"));
     Put(Path("in.raw"), RandomBytes(12 * 3 + 1, 8));
     const std::string out = " -o " + Path("out.raw");
     const struct {
