@@ -78,6 +78,17 @@ void GammaTables::BuildChannel(int channel, int32_t gamma)
     DrainPending();
 }
 
+void GammaTables::BuildChannels(int32_t red, int32_t green, int32_t blue)
+{
+    if (!slots_)
+        return;
+    wanted_[kRed].store(red, std::memory_order_relaxed);
+    wanted_[kGreen].store(green, std::memory_order_relaxed);
+    wanted_[kBlue].store(blue, std::memory_order_relaxed);
+    pending_.fetch_or(7u, std::memory_order_seq_cst);
+    DrainPending();
+}
+
 void GammaTables::DrainPending() const
 {
     // The loser of the try-lock leaves its request to the winner, which looks

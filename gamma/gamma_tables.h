@@ -77,6 +77,8 @@ public:
     // thread builds this request too before it finishes. Never waits. Does
     // nothing before Allocate.
     void BuildChannel(int channel, int32_t gamma);
+    // All three channels, published together as one set.
+    void BuildChannels(int32_t red, int32_t green, int32_t blue);
 
     // Holds one whole published set until destroyed; later rebuilds do not
     // touch it. Null before Allocate and after Release.

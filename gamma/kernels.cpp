@@ -76,4 +76,19 @@ const Kernels& PortableKernels()
     return kernels;
 }
 
+const char* KernelLevelName(KernelLevel level)
+{
+    switch (level) {
+    case KernelLevel::kPortable:
+        return "portable";
+    case KernelLevel::kSse2:
+        return "sse2";
+    case KernelLevel::kAvx2:
+        return "avx2";
+    case KernelLevel::kAvx512:
+        return "avx512";
+    }
+    return "unknown";
+}
+
 }  // namespace zvk

@@ -27,6 +27,20 @@ void CorrectRgb24(uint8_t* pixels, uint32_t count, const int32_t* lut);
 // The portable kernels above, as a set.
 const Kernels& PortableKernels();
 
+// Instruction-set levels with kernels of their own, in increasing order.
+// Every level gives results identical to the portable kernels, byte for byte.
+enum class KernelLevel { kPortable = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
+constexpr int kKernelLevelCount = 4;
+
+// Whether this build has kernels for the level and this CPU can run them.
+bool HasKernelLevel(KernelLevel level);
+// The kernels of the highest available level not above the one asked for.
+const Kernels& SelectKernels(KernelLevel level);
+KernelLevel BestKernelLevel();
+// What Init installs: the fastest kernels this CPU can run.
+const Kernels& BestKernels();
+const char* KernelLevelName(KernelLevel level);
+
 // Fixed-point YUV-to-RGB constants, 12 fraction bits.
 constexpr int32_t kUB = 7258;
 constexpr int32_t kUG = -1410;

@@ -1,0 +1,33 @@
+#include "gamma/kernel_prep.h"
+
+namespace zvk {
+
+YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
+{
+    bool identity = true;
+    bool inRange = true;
+    for (int i = 0; i < 768; ++i) {
+        const int32_t dY = yuvDelta[i].dY0, dU = yuvDelta[i].dU, dV = yuvDelta[i].dV;
+        identity &= (dY | dU | dV) == 0;
+        inRange &= dY >= -149 && dY <= 149 && dU >= -127 && dU <= 127 && dV >= -127 && dV <= 127;
+        packed[i] = static_cast<uint32_t>(dY + 149) | static_cast<uint32_t>(dU + 127) << kPackedUShift |
+                    static_cast<uint32_t>(dV + 127) << kPackedVShift;
+    }
+    return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
+}
+
+bool IsIdentityLut(const int32_t* lut)
+{
+    bool identity = true;
+    for (int i = 0; i < 768; ++i)
+        identity &= (lut[i] & 0xFF) == (i & 0xFF);
+    return identity;
+}
+
+void LutBytes(const int32_t* lut, uint8_t* bytes)
+{
+    for (int i = 0; i < 768; ++i)
+        bytes[i] = static_cast<uint8_t>(lut[i]);
+}
+
+}  // namespace zvk

@@ -1,0 +1,36 @@
+// Gamma engine, internal: the per-call preparation the fast kernels share.
+// Compiled without any instruction-set flag, so every level can call it.
+#pragma once
+
+#include <cstdint>
+
+#include "gamma/gamma_tables.h"
+
+namespace zvk {
+
+// One YuvDeltaEntry in 32 bits, biased so that the sum of three entries (one
+// per channel) and the sum of two pixels' chroma never carry across fields:
+// bits 0..9 dY + 149, bits 10..20 dU + 127, bits 21..31 dV + 127.
+constexpr uint32_t kPackedYBias = 149;
+constexpr uint32_t kPackedChromaBias = 127;
+constexpr int kPackedUShift = 10;
+constexpr int kPackedVShift = 21;
+
+enum class YuvPrep {
+    kIdentity,    // every delta is zero: the frame stays as it is
+    kPacked,      // packed[] holds all 768 entries
+    kOutOfRange,  // an entry exceeds what packing holds: use the portable kernel
+};
+
+// Fills packed[768] from yuvDelta. Only dY0 counts: the kernels add the
+// first luma lane to both pixels, as the portable kernels do.
+YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
+
+// Whether lut maps every channel's value to itself in its low 8 bits, the
+// only bits a kernel stores.
+bool IsIdentityLut(const int32_t* lut);
+
+// Low 8 bits of every lut entry, for kernels that look up bytes.
+void LutBytes(const int32_t* lut, uint8_t* bytes);
+
+}  // namespace zvk

@@ -1,0 +1,154 @@
+// SSE2 kernels: vector chroma arithmetic and packing, scalar table reads
+// (SSE2 has no gather). Compiled with -msse2 only; no MMX, so the FPU state
+// stays as the host left it.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "gamma/kernel_prep.h"
+#include "gamma/x86/kernels_x86.h"
+
+namespace zvk {
+namespace {
+
+inline __m128i Pair16(int32_t first, int32_t second)
+{
+    const auto a = static_cast<short>(first), b = static_cast<short>(second);
+    return _mm_set_epi16(b, a, b, a, b, a, b, a);
+}
+
+inline __m128i Clamp255(__m128i x)
+{
+    return _mm_min_epi16(_mm_max_epi16(x, _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+// Table indices of the eight pixels of four words: clamped R, G, B in 16-bit
+// lanes, pixels in memory order.
+struct PixelIndices {
+    __m128i r, g, b;
+};
+
+inline PixelIndices Indices(__m128i words)
+{
+    const __m128i luma = _mm_and_si128(words, _mm_set1_epi16(0xFF));
+    const __m128i chroma = _mm_srli_epi16(words, 8);
+    // (16 * (c - 128)) * k >> 16 is the high half of a 16 x 16 product.
+    const __m128i c16 = _mm_slli_epi16(_mm_sub_epi16(chroma, _mm_set1_epi16(128)), 4);
+    const __m128i blueRed = _mm_mulhi_epi16(c16, Pair16(kUB, kVR));
+    const __m128i green2 = _mm_mulhi_epi16(c16, Pair16(kUG, kVG));
+    const __m128i green = _mm_add_epi16(green2, _mm_or_si128(_mm_slli_epi32(green2, 16), _mm_srli_epi32(green2, 16)));
+    const __m128i blue = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0));
+    const __m128i red = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1));
+    return {Clamp255(_mm_add_epi16(luma, red)), Clamp255(_mm_add_epi16(luma, green)),
+            Clamp255(_mm_add_epi16(luma, blue))};
+}
+
+// Two words: original samples in 16-bit lanes and the packed change sums of
+// their four pixels (one per 32-bit lane). Returns the corrected lanes.
+template <bool kAveraged>
+inline __m128i Apply(__m128i samples, __m128i sums)
+{
+    const __m128i firstU = _mm_set_epi32(0, 0x07FF0000, 0, 0x07FF0000);
+    const __m128i secondV = _mm_set_epi32(0x07FF0000, 0, 0x07FF0000, 0);
+    if (kAveraged) {
+        // Lanes hold 2 * sample + 2 * dY or the pair's chroma sum; the final
+        // arithmetic shift halves both, rounding the average down.
+        const __m128i luma = _mm_and_si128(_mm_slli_epi32(sums, 1), _mm_set1_epi32(0x7FE));
+        const __m128i chroma = _mm_srli_epi32(sums, kPackedUShift);
+        const __m128i pair = _mm_add_epi32(chroma, _mm_srli_epi64(chroma, 32));
+        const __m128i u = _mm_and_si128(_mm_slli_epi64(pair, 16), firstU);
+        const __m128i v = _mm_and_si128(_mm_slli_epi64(pair, 16 + 32 - (kPackedVShift - kPackedUShift)), secondV);
+        const __m128i change = _mm_or_si128(luma, _mm_or_si128(u, v));
+        const __m128i bias = Pair16(6 * kPackedYBias, 6 * kPackedChromaBias);
+        return _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(samples, 1), change), bias), 1);
+    }
+    const __m128i luma = _mm_and_si128(sums, _mm_set1_epi32(0x3FF));
+    const __m128i u = _mm_and_si128(_mm_slli_epi32(sums, 16 - kPackedUShift), firstU);
+    const __m128i v = _mm_and_si128(_mm_slli_epi64(sums, 48 - kPackedVShift), secondV);
+    const __m128i change = _mm_or_si128(luma, _mm_or_si128(u, v));
+    return _mm_sub_epi16(_mm_add_epi16(samples, change), Pair16(3 * kPackedYBias, 3 * kPackedChromaBias));
+}
+
+template <bool kAveraged>
+void CorrectYuvSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    alignas(16) uint32_t packed[768];
+    const YuvPrep prep = PackYuvDeltas(yuvDelta, packed);
+    if (prep == YuvPrep::kIdentity)
+        return;
+    const YuvKernel portable = kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel;
+    if (prep == YuvPrep::kOutOfRange)
+        return portable(pixels, count, yuvDelta);
+
+    const uint32_t words = count >> 1;
+    uint32_t n = 0;
+    for (; n + 4 <= words; n += 4, pixels += 16) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        const PixelIndices idx = Indices(in);
+        alignas(16) uint16_t r[8], g[8], b[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(r), idx.r);
+        _mm_store_si128(reinterpret_cast<__m128i*>(g), idx.g);
+        _mm_store_si128(reinterpret_cast<__m128i*>(b), idx.b);
+        uint32_t s[8];
+        for (int p = 0; p < 8; ++p)
+            s[p] = packed[r[p]] + packed[256 + g[p]] + packed[512 + b[p]];
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i lo = Apply<kAveraged>(_mm_unpacklo_epi8(in, zero),
+                                            _mm_set_epi32(static_cast<int>(s[3]), static_cast<int>(s[2]),
+                                                          static_cast<int>(s[1]), static_cast<int>(s[0])));
+        const __m128i hi = Apply<kAveraged>(_mm_unpackhi_epi8(in, zero),
+                                            _mm_set_epi32(static_cast<int>(s[7]), static_cast<int>(s[6]),
+                                                          static_cast<int>(s[5]), static_cast<int>(s[4])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(lo, hi));
+    }
+    if (n < words)
+        portable(pixels, 2 * (words - n), yuvDelta);
+}
+
+void CorrectYuvFirstPixelSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvSse2<false>(pixels, count, yuvDelta);
+}
+
+void CorrectYuvAveragedSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvSse2<true>(pixels, count, yuvDelta);
+}
+
+// Four pixels (twelve bytes) per step as three 32-bit words; the channel of a
+// byte is its position modulo three: blue, green, red.
+void CorrectRgb24Sse2(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    uint8_t bytes[768];
+    LutBytes(lut, bytes);
+    const uint8_t* red = bytes;
+    const uint8_t* green = bytes + 256;
+    const uint8_t* blue = bytes + 512;
+    uint32_t n = 0;
+    for (; n + 4 <= count; n += 4, pixels += 12) {
+        uint8_t* p = pixels;
+        const uint32_t a = blue[p[0]] | green[p[1]] << 8 | red[p[2]] << 16 | uint32_t{blue[p[3]]} << 24;
+        const uint32_t b = green[p[4]] | red[p[5]] << 8 | blue[p[6]] << 16 | uint32_t{green[p[7]]} << 24;
+        const uint32_t c = red[p[8]] | blue[p[9]] << 8 | green[p[10]] << 16 | uint32_t{red[p[11]]} << 24;
+        std::memcpy(p, &a, 4);
+        std::memcpy(p + 4, &b, 4);
+        std::memcpy(p + 8, &c, 4);
+    }
+    for (; n < count; ++n, pixels += 3) {
+        pixels[0] = blue[pixels[0]];
+        pixels[1] = green[pixels[1]];
+        pixels[2] = red[pixels[2]];
+    }
+}
+
+}  // namespace
+
+const Kernels& Sse2Kernels()
+{
+    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Sse2};
+    return kernels;
+}
+
+}  // namespace zvk
