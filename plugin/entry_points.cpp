@@ -62,6 +62,7 @@ void Init(const InitParams* params)
     fw::ModuleStateGuard guard;
     gState.store.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.tables.Allocate();
+    gState.kernels = BestKernels();
 }
 
 int32_t SetFormat(const FrameFormat* format)
