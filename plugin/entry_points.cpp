@@ -1,4 +1,6 @@
 #include "framework/module_state.h"
+#include "framework/system_files.h"
+#include "framework/system_location.h"
 #include "plugin/plugin_state.h"
 
 namespace zvk {
@@ -60,6 +62,7 @@ void RebuildChannel(int channel)
 void Init(const InitParams* params)
 {
     fw::ModuleStateGuard guard;
+    gState.store.UsePlatform(&fw::SystemLocation(), &fw::SystemFileSystem());
     gState.store.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.tables.Allocate();
     gState.kernels = BestKernels();

@@ -1,10 +1,16 @@
-// Settings store: one record of gamma settings per host section.
-// Portable code; may call only the C++ standard library.
+// Settings store: one record of gamma settings per host section, loaded from
+// the settings file at Init and written back at Close when its text changed.
+// Portable code; may call only the C++ standard library and, for files and
+// the file's location, the interfaces of settings_platform.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "settings/settings_location.h"
+#include "settings/settings_platform.h"
+#include "settings/settings_text.h"
 
 namespace zvk {
 
@@ -17,31 +23,80 @@ struct SettingsRecord {
     int32_t Enable;
 };
 
+inline bool operator==(const SettingsRecord& a, const SettingsRecord& b)
+{
+    return a.sectionId == b.sectionId && a.RGamma == b.RGamma && a.GGamma == b.GGamma && a.BGamma == b.BGamma &&
+           a.Binding == b.Binding && a.Enable == b.Enable;
+}
+inline bool operator!=(const SettingsRecord& a, const SettingsRecord& b)
+{
+    return !(a == b);
+}
+
 // The host's answer to "does this section still exist?"; C calling
 // convention, the 64-bit identifier passed low half first.
 using SectionCallback = int32_t (*)(int64_t sectionId);
 
 constexpr SettingsRecord kBuiltInDefaults = {0, 100, 100, 100, 1, 1};
+constexpr int32_t kNoDialogPos = -100;
+constexpr size_t kSettingsRows = 5;
 
-// For now the records live in memory only: nothing is read from or written to
-// a file yet.
+struct DialogPos {
+    int32_t x;
+    int32_t y;
+};
+
 class SettingsStore {
 public:
+    SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The system behind the file and its location; without them the store
+    // finds no file and writes none.
+    void UsePlatform(LocationPlatform* location, FileSystem* files);
+
     void Load(const std::string& baseName, SectionCallback callback);
     // 1 when another section became current, 0 when it already was.
     int32_t SelectSection(int64_t sectionId);
     void Save();
 
+    // For the dialog: the state at opening, for Cancel.
+    void TakeSnapshot();
+    void RestoreSnapshot();
+    void ResetToDefaults();
+    DialogPos GetDialogPos() const { return {dialogPosX, dialogPosY}; }
+    void SetDialogPos(int32_t x, int32_t y);
+
+    const std::vector<SettingsRecord>& Records() const { return records; }
+    const std::vector<SettingsRecord>& Snapshot() const { return snapshot; }
+    int32_t CurrentIndex() const { return currentIndex; }
+    const SettingsLocation& Location() const { return location; }
+    // The reader's and writer's state, for tests and for limiting the writer.
+    SettingsText& Text() { return text; }
+
+    // The live settings; the rows of settingsTable point into it.
     SettingsRecord current = kBuiltInDefaults;
     SettingsRecord defaults = kBuiltInDefaults;
+    const SettingDescriptor settingsTable[kSettingsRows];
 
 private:
     void CommitCurrent();
     void LoadCurrent();
+    bool HasCurrent() const;
+    void ReadFile();
+    bool WriteFile(const char* data, size_t size);
 
-    std::vector<SettingsRecord> records_;
-    int32_t currentIndex_ = -1;
-    SectionCallback sectionCallback_ = nullptr;
+    std::vector<SettingsRecord> records;
+    std::vector<SettingsRecord> snapshot;
+    int32_t currentIndex = -1;
+    int32_t dialogPosX = 0;
+    int32_t dialogPosY = 0;
+    SectionCallback sectionCallback = nullptr;
+    SettingsText text;
+    SettingsLocation location;
+    LocationPlatform* locationPlatform = nullptr;
+    FileSystem* fileSystem = nullptr;
 };
 
 }  // namespace zvk

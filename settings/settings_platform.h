@@ -1,0 +1,60 @@
+// Settings store: what it needs of the system, as small interfaces. The
+// Windows implementations live in framework/, the POSIX file access too;
+// tests bring their own fakes. Portable code; no system headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zvk {
+
+// The system queries that decide where the settings file lives.
+class LocationPlatform {
+public:
+    virtual ~LocationPlatform() = default;
+    // The platform family: true for the NT family. False when the system
+    // cannot tell its version (both version records failed).
+    virtual bool QueryPlatform(bool& ntFamily) = 0;
+    // "StoreInUsersFolder" under HKLM "SOFTWARE\Zentavio"; 0 when missing.
+    virtual uint32_t StoreInUsersFolder() = 0;
+    // The user's roaming application-data folder, without a trailing
+    // backslash, as the system answers (empty when it has none).
+    virtual std::string AppDataFolder() = 0;
+    // The host executable's full path.
+    virtual std::string HostExecutablePath() = 0;
+    virtual std::string CommandLine() = 0;
+    // Creates the last folder of the path; whether it worked is not asked.
+    virtual void CreateFolder(const std::string& path) = 0;
+};
+
+// One open file, never shared with another opener; closed when destroyed.
+class File {
+public:
+    virtual ~File() = default;
+    virtual bool GetLength(uint64_t& length) = 0;
+    // Reads exactly size bytes; false when fewer could be read.
+    virtual bool Read(char* data, size_t size) = 0;
+    // Writes all size bytes; false when any of them could not be written.
+    virtual bool Write(const char* data, size_t size) = 0;
+    // Puts what was written on the disk and closes; false when that failed.
+    virtual bool Commit() = 0;
+};
+
+// Files by path. Paths are Windows paths (backslashes); an implementation
+// for another system maps them.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // For reading: an empty file is created when none exists, an existing
+    // one is never truncated. Null when the file cannot be opened.
+    virtual std::unique_ptr<File> OpenForReading(const std::string& path) = 0;
+    // For writing: created, or truncated when it exists.
+    virtual std::unique_ptr<File> CreateForWriting(const std::string& path) = 0;
+    // Puts source in the place of target in one step, replacing target.
+    virtual bool Replace(const std::string& source, const std::string& target) = 0;
+    virtual bool Remove(const std::string& path) = 0;
+};
+
+}  // namespace zvk
