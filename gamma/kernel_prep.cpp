@@ -16,6 +16,23 @@ YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
     return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
 }
 
+YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes)
+{
+    bool identity = true;
+    bool inRange = true;
+    for (int i = 0; i < 768; ++i) {
+        const int32_t dY = yuvDelta[i].dY0, dU = yuvDelta[i].dU, dV = yuvDelta[i].dV;
+        identity &= (dY | dU | dV) == 0;
+        inRange &= dY >= -149 && dY <= 149 && dU >= -127 && dU <= 127 && dV >= -127 && dV <= 127;
+        const auto y = static_cast<uint32_t>(dY + 149);
+        planes.yLow[i] = static_cast<uint8_t>(y);
+        planes.yHigh[i] = static_cast<uint8_t>(y >> 8);
+        planes.u[i] = static_cast<uint8_t>(dU + 127);
+        planes.v[i] = static_cast<uint8_t>(dV + 127);
+    }
+    return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
+}
+
 bool IsIdentityLut(const int32_t* lut)
 {
     bool identity = true;

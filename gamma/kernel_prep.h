@@ -26,6 +26,17 @@ enum class YuvPrep {
 // first luma lane to both pixels, as the portable kernels do.
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
 
+// The same deltas as byte planes for kernels that look up bytes in
+// registers: dY + 149 split into its low byte and its high bit, dU + 127,
+// dV + 127, each plane 768 bytes in the usual channel blocks.
+struct YuvDeltaPlanes {
+    alignas(64) uint8_t yLow[768];
+    alignas(64) uint8_t yHigh[768];
+    alignas(64) uint8_t u[768];
+    alignas(64) uint8_t v[768];
+};
+YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes);
+
 // Whether lut maps every channel's value to itself in its low 8 bits, the
 // only bits a kernel stores.
 bool IsIdentityLut(const int32_t* lut);

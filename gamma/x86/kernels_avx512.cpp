@@ -1,12 +1,222 @@
-// AVX-512 kernels (F, BW, VBMI). Until they exist here the level reuses the
-// AVX2 set, so dispatch and tests already cover it.
+// AVX-512 kernels (F, BW, VBMI): the tables are looked up in registers, 64
+// bytes at a time, with two-table byte permutes instead of gathers. Heads
+// and tails use masked loads and stores. Compiled with the AVX-512 flags.
+#include <immintrin.h>
+
+#include <cstring>
+
+// GCC 12's own AVX-512 shift and broadcast intrinsics trip this warning.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include "gamma/kernel_prep.h"
 #include "gamma/x86/kernels_x86.h"
 
 namespace zvk {
+namespace {
+
+// Byte i of the result is table[index byte i]; high holds each index's top bit.
+inline __m512i Lookup(const uint8_t* table, __m512i index, __mmask64 high)
+{
+    const auto* t = reinterpret_cast<const __m512i*>(table);
+    const __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(t), index, _mm512_loadu_si512(t + 1));
+    const __m512i top = _mm512_permutex2var_epi8(_mm512_loadu_si512(t + 2), index, _mm512_loadu_si512(t + 3));
+    return _mm512_mask_blend_epi8(high, low, top);
+}
+
+inline __m512i Pair16(int32_t first, int32_t second)
+{
+    const auto a = static_cast<uint32_t>(static_cast<uint16_t>(first));
+    const auto b = static_cast<uint32_t>(static_cast<uint16_t>(second));
+    return _mm512_set1_epi32(static_cast<int>(a | b << 16));
+}
+
+// A 16-byte shuffle pattern repeated in every 128-bit lane.
+inline __m512i Shuffle16(const char* pattern)
+{
+    long long low, high;
+    std::memcpy(&low, pattern, 8);
+    std::memcpy(&high, pattern + 8, 8);
+    return _mm512_set4_epi64(high, low, high, low);
+}
+
+// R, G, B before clamping, 16-bit lanes, for the 32 pixels of 16 words.
+struct Rgb16 {
+    __m512i r, g, b;
+};
+
+inline Rgb16 Unclamped(__m512i words)
+{
+    static const char kSwap[16] = {2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13};
+    static const char kLow[16] = {0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13};
+    static const char kHigh[16] = {2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15};
+    const __m512i luma = _mm512_and_si512(words, _mm512_set1_epi16(0xFF));
+    const __m512i chroma = _mm512_srli_epi16(words, 8);
+    const __m512i c16 = _mm512_slli_epi16(_mm512_sub_epi16(chroma, _mm512_set1_epi16(128)), 4);
+    const __m512i blueRed = _mm512_mulhi_epi16(c16, Pair16(kUB, kVR));
+    const __m512i green2 = _mm512_mulhi_epi16(c16, Pair16(kUG, kVG));
+    const __m512i green = _mm512_add_epi16(green2, _mm512_shuffle_epi8(green2, Shuffle16(kSwap)));
+    return {_mm512_add_epi16(luma, _mm512_shuffle_epi8(blueRed, Shuffle16(kHigh))), _mm512_add_epi16(luma, green),
+            _mm512_add_epi16(luma, _mm512_shuffle_epi8(blueRed, Shuffle16(kLow)))};
+}
+
+// One channel's looked-up planes for 64 pixels.
+struct ChannelDeltas {
+    __m512i yLow, yHigh, u, v;
+};
+
+inline ChannelDeltas LookupChannel(const YuvDeltaPlanes& planes, int block, __m512i index)
+{
+    const __mmask64 high = _mm512_movepi8_mask(index);
+    return {Lookup(planes.yLow + block, index, high), Lookup(planes.yHigh + block, index, high),
+            Lookup(planes.u + block, index, high), Lookup(planes.v + block, index, high)};
+}
+
+// Summed biased changes of 32 pixels, in the order of one word vector.
+struct Changes {
+    __m512i dY, dU, dV;
+};
+
+template <bool kHigh>
+inline __m512i Widen(__m512i low, __m512i high)
+{
+    return kHigh ? _mm512_unpackhi_epi8(low, high) : _mm512_unpacklo_epi8(low, high);
+}
+
+template <bool kHigh>
+inline Changes Sum(const ChannelDeltas& r, const ChannelDeltas& g, const ChannelDeltas& b)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    return {_mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.yLow, r.yHigh), Widen<kHigh>(g.yLow, g.yHigh)),
+                             Widen<kHigh>(b.yLow, b.yHigh)),
+            _mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.u, zero), Widen<kHigh>(g.u, zero)), Widen<kHigh>(b.u, zero)),
+            _mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.v, zero), Widen<kHigh>(g.v, zero)), Widen<kHigh>(b.v, zero))};
+}
+
+// Corrected bytes of 16 words from their samples and their pixels' changes.
+template <bool kAveraged>
+inline __m512i Apply(__m512i words, const Changes& c)
+{
+    static const char kInterleave[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
+    const __mmask32 secondLanes = 0xAAAAAAAA;  // the V (second pixel) lane of every word
+    const __m512i luma = _mm512_and_si512(words, _mm512_set1_epi16(0xFF));
+    const __m512i chroma = _mm512_srli_epi16(words, 8);
+    const __m512i lumaOut = _mm512_sub_epi16(_mm512_add_epi16(luma, c.dY), _mm512_set1_epi16(3 * kPackedYBias));
+    __m512i chromaOut;
+    if (kAveraged) {
+        const __m512i pairU = _mm512_add_epi16(c.dU, _mm512_srli_epi32(c.dU, 16));
+        const __m512i pairV = _mm512_add_epi16(c.dV, _mm512_slli_epi32(c.dV, 16));
+        const __m512i pair = _mm512_mask_blend_epi16(secondLanes, pairU, pairV);
+        chromaOut = _mm512_srai_epi16(
+            _mm512_sub_epi16(_mm512_add_epi16(_mm512_slli_epi16(chroma, 1), pair), _mm512_set1_epi16(6 * kPackedChromaBias)), 1);
+    } else {
+        const __m512i change = _mm512_mask_blend_epi16(secondLanes, c.dU, _mm512_slli_epi32(c.dV, 16));
+        chromaOut = _mm512_sub_epi16(_mm512_add_epi16(chroma, change), _mm512_set1_epi16(3 * kPackedChromaBias));
+    }
+    return _mm512_shuffle_epi8(_mm512_packus_epi16(lumaOut, chromaOut), Shuffle16(kInterleave));
+}
+
+// 32 words (128 bytes) from two possibly partial vectors; masks select the
+// bytes that belong to the frame.
+template <bool kAveraged>
+inline void CorrectBlock(uint8_t* pixels, const YuvDeltaPlanes& planes, __mmask64 first, __mmask64 second)
+{
+    const __m512i a = _mm512_maskz_loadu_epi8(first, pixels);
+    const __m512i b = _mm512_maskz_loadu_epi8(second, pixels + 64);
+    const Rgb16 ca = Unclamped(a), cb = Unclamped(b);
+    // Saturating packs clamp to 0..255; their lane order is undone by the
+    // unpacks in Sum, which pair each byte with its word again.
+    const ChannelDeltas r = LookupChannel(planes, 0, _mm512_packus_epi16(ca.r, cb.r));
+    const ChannelDeltas g = LookupChannel(planes, 256, _mm512_packus_epi16(ca.g, cb.g));
+    const ChannelDeltas bl = LookupChannel(planes, 512, _mm512_packus_epi16(ca.b, cb.b));
+    _mm512_mask_storeu_epi8(pixels, first, Apply<kAveraged>(a, Sum<false>(r, g, bl)));
+    _mm512_mask_storeu_epi8(pixels + 64, second, Apply<kAveraged>(b, Sum<true>(r, g, bl)));
+}
+
+inline __mmask64 FirstBytes(uint32_t n)
+{
+    return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+}
+
+template <bool kAveraged>
+void CorrectYuvAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    YuvDeltaPlanes planes;
+    const YuvPrep prep = SplitYuvDeltas(yuvDelta, planes);
+    if (prep == YuvPrep::kIdentity)
+        return;
+    if (prep == YuvPrep::kOutOfRange)
+        return (kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel)(pixels, count, yuvDelta);
+
+    const uint32_t words = count >> 1;
+    uint32_t n = 0;
+    for (; n + 32 <= words; n += 32, pixels += 128)
+        CorrectBlock<kAveraged>(pixels, planes, ~__mmask64{0}, ~__mmask64{0});
+    if (n < words) {
+        const uint32_t bytes = 4 * (words - n);
+        CorrectBlock<kAveraged>(pixels, planes, FirstBytes(bytes), bytes > 64 ? FirstBytes(bytes - 64) : 0);
+    }
+}
+
+void CorrectYuvFirstPixelAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvAvx512<false>(pixels, count, yuvDelta);
+}
+
+void CorrectYuvAveragedAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvAvx512<true>(pixels, count, yuvDelta);
+}
+
+// Bit j of mask c is set when byte j of a vector at frame byte 64 * phase
+// belongs to channel position c (0 blue, 1 green, 2 red).
+constexpr uint64_t PositionMask(int phase, int position)
+{
+    uint64_t mask = 0;
+    for (int j = 0; j < 64; ++j)
+        if ((64 * phase + j) % 3 == position)
+            mask |= uint64_t{1} << j;
+    return mask;
+}
+
+constexpr uint64_t kGreenMasks[3] = {PositionMask(0, 1), PositionMask(1, 1), PositionMask(2, 1)};
+constexpr uint64_t kRedMasks[3] = {PositionMask(0, 2), PositionMask(1, 2), PositionMask(2, 2)};
+
+inline void CorrectRgbVector(uint8_t* p, const uint8_t* bytes, int phase, __mmask64 inFrame)
+{
+    const __m512i x = _mm512_maskz_loadu_epi8(inFrame, p);
+    const __mmask64 high = _mm512_movepi8_mask(x);
+    const __m512i blue = Lookup(bytes + 512, x, high);
+    const __m512i green = Lookup(bytes + 256, x, high);
+    const __m512i red = Lookup(bytes, x, high);
+    const __m512i out = _mm512_mask_blend_epi8(kRedMasks[phase], _mm512_mask_blend_epi8(kGreenMasks[phase], blue, green), red);
+    _mm512_mask_storeu_epi8(p, inFrame, out);
+}
+
+void CorrectRgb24Avx512(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    alignas(64) uint8_t bytes[768];
+    LutBytes(lut, bytes);
+    const size_t size = size_t{count} * 3;
+    size_t i = 0;
+    for (; i + 192 <= size; i += 192) {
+        CorrectRgbVector(pixels + i, bytes, 0, ~__mmask64{0});
+        CorrectRgbVector(pixels + i + 64, bytes, 1, ~__mmask64{0});
+        CorrectRgbVector(pixels + i + 128, bytes, 2, ~__mmask64{0});
+    }
+    for (int phase = 0; i < size; i += 64, ++phase)
+        CorrectRgbVector(pixels + i, bytes, phase, FirstBytes(static_cast<uint32_t>(size - i)));
+}
+
+}  // namespace
 
 const Kernels& Avx512Kernels()
 {
-    return Avx2Kernels();
+    static const Kernels kernels = {CorrectYuvFirstPixelAvx512, CorrectYuvAveragedAvx512, CorrectRgb24Avx512};
+    return kernels;
 }
 
 }  // namespace zvk

@@ -1,0 +1,175 @@
+// A self-contained timing harness for the kernels, built natively and for
+// 32-bit Windows (where Google Benchmark is not available), so that both
+// builds are measured the same way. Each sample corrects a fresh copy of a
+// frame (the copy is not timed); the harness prints the median and the
+// minimum over the samples as tab-separated lines.
+//
+//   zvk_kernel_timing [--samples N] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/bench_frames.h"
+
+namespace zvk::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int samples = 31;
+    std::vector<FrameSize> sizes;
+    std::string input;
+    std::string format;
+};
+
+struct Result {
+    double medianMs, minMs;
+};
+
+template <typename Pass>
+Result Time(const std::vector<std::vector<uint8_t>>& frames, int samples, Pass pass)
+{
+    std::vector<uint8_t> work(frames.front().size());
+    std::vector<double> ms;
+    for (int s = -2; s < samples; ++s) {  // two warm-up passes
+        const std::vector<uint8_t>& source = frames[static_cast<size_t>(s + 2) % frames.size()];
+        std::memcpy(work.data(), source.data(), work.size());
+        const Clock::time_point start = Clock::now();
+        pass(work.data());
+        const Clock::time_point end = Clock::now();
+        if (s >= 0)
+            ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.front()};
+}
+
+void Print(const std::string& name, const std::string& level, const std::string& size, uint64_t pixels, Result r)
+{
+    std::printf("%s\t%s\t%s\t%.4f\t%.4f\t%.1f\n", name.c_str(), level.c_str(), size.c_str(), r.medianMs, r.minMs,
+                static_cast<double>(pixels) / (r.medianMs * 1e3));
+    std::fflush(stdout);
+}
+
+void TimeSize(const Options& options, const char* sizeName, uint32_t width, uint32_t height,
+              const std::vector<std::vector<uint8_t>>* given, const char* givenFormat)
+{
+    const uint32_t count = width * height;
+    const TableSet tables = BenchTables();
+    const TableSet identity = IdentityTables();
+    for (Kernel kernel : kAllKernels) {
+        const bool rgb = kernel == Kernel::kRgb24;
+        if (givenFormat && rgb != (std::strcmp(givenFormat, "bgr24") == 0))
+            continue;
+        const size_t bytes = size_t{count} * BytesPerPixel(kernel);
+        const std::vector<std::vector<uint8_t>> frames = given ? *given : std::vector<std::vector<uint8_t>>{RandomFrame(bytes, 1)};
+        for (int l = 0; l < kKernelLevelCount; ++l) {
+            const auto level = static_cast<KernelLevel>(l);
+            if (!HasKernelLevel(level))
+                continue;
+            const Kernels& k = SelectKernels(level);
+            Print(KernelName(kernel), KernelLevelName(level), sizeName, count,
+                  Time(frames, options.samples, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
+        }
+        Print(KernelName(kernel), "identity", sizeName, count,
+              Time(frames, options.samples, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, identity); }));
+        if (kernel != Kernel::kYuvFirstPixel)
+            Print(std::string("StreamInPlace/") + (rgb ? "bgr24" : "yuy2"), "-", sizeName, count,
+                  Time(frames, options.samples, [&](uint8_t* p) { StreamInPlace(p, bytes); }));
+    }
+}
+
+void TimeBuildChannel(int samples)
+{
+    TableSet set{};
+    std::vector<double> us;
+    for (int s = 0; s < samples * 10; ++s) {
+        const Clock::time_point start = Clock::now();
+        BuildChannel(set, s % 3, 50 + s % 900);
+        const Clock::time_point end = Clock::now();
+        us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("BuildChannel\t-\t-\t%.4f\t%.4f\t-\n", us[us.size() / 2] / 1000.0, us.front() / 1000.0);
+}
+
+bool ParseSize(const char* text, FrameSize& size)
+{
+    unsigned w = 0, h = 0;
+    if (std::sscanf(text, "%ux%u", &w, &h) != 2 || w == 0 || h == 0 || w > 16384 || h > 16384)
+        return false;
+    size = {text, w, h};
+    return true;
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: zvk_kernel_timing [--samples N] [--size WxH]... "
+                 "[--input FILE --format yuy2|bgr24 --size WxH]\n");
+    return 2;
+}
+
+int Main(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!value)
+            return Usage();
+        FrameSize size{};
+        if (arg == "--samples" && std::atoi(value) > 0)
+            options.samples = std::atoi(value);
+        else if (arg == "--size" && ParseSize(value, size))
+            options.sizes.push_back(size);
+        else if (arg == "--input")
+            options.input = value;
+        else if (arg == "--format" && (std::strcmp(value, "yuy2") == 0 || std::strcmp(value, "bgr24") == 0))
+            options.format = value;
+        else
+            return Usage();
+        ++i;
+    }
+    std::printf("name\tlevel\tsize\tmedian_ms\tmin_ms\tMpixels_per_s\n");
+    if (!options.input.empty()) {
+        if (options.format.empty() || options.sizes.size() != 1)
+            return Usage();
+        const FrameSize& size = options.sizes.front();
+        const size_t frameBytes = size_t{size.width} * size.height * (options.format == "bgr24" ? 3 : 2);
+        std::FILE* file = std::fopen(options.input.c_str(), "rb");
+        if (!file) {
+            std::fprintf(stderr, "cannot open %s\n", options.input.c_str());
+            return 1;
+        }
+        std::vector<std::vector<uint8_t>> frames;
+        for (std::vector<uint8_t> frame(frameBytes); std::fread(frame.data(), 1, frameBytes, file) == frameBytes;)
+            frames.push_back(frame);
+        std::fclose(file);
+        if (frames.empty()) {
+            std::fprintf(stderr, "%s holds no whole %s frame of %s\n", options.input.c_str(), options.format.c_str(), size.name);
+            return 1;
+        }
+        TimeSize(options, size.name, size.width, size.height, &frames, options.format.c_str());
+        return 0;
+    }
+    if (options.sizes.empty())
+        options.sizes.assign(std::begin(kFrameSizes), std::end(kFrameSizes));
+    for (const FrameSize& size : options.sizes)
+        TimeSize(options, size.name, size.width, size.height, nullptr, nullptr);
+    TimeBuildChannel(options.samples);
+    return 0;
+}
+
+}  // namespace
+}  // namespace zvk::bench
+
+int main(int argc, char** argv)
+{
+    return zvk::bench::Main(argc, argv);
+}
