@@ -132,7 +132,7 @@ int main(int argc, char** argv)
         return Fail(kExitFailed, error);
     RemoveTempOnSignals(output.TempPath());
 
-    const zvk::FrameCorrector corrector(options, zvk::PortableKernels());
+    const zvk::FrameCorrector corrector(options, zvk::BestKernels());
     const bool showProgress = options.progress == zvk::Progress::kOn ||
                               (options.progress == zvk::Progress::kAuto && isatty(STDERR_FILENO));
     ProgressLine progress(showProgress);
