@@ -302,9 +302,9 @@ const char* UsageText()
            "Exit status: 0 done, 1 input, output or partial-frame error, 2 bad command line.\n"
            "\n"
            "Example:\n"
-           "  ffmpeg -i in.mp4 -f rawvideo -pix_fmt yuyv422 - |\n"
+           "  ffmpeg -i in.mp4 -vf scale=640:360 -f rawvideo -pix_fmt yuyv422 - |\n"
            "    zvkgamma --format yuy2 --size 640x360 --gamma 1.8,1.8,1.8 |\n"
-           "    ffmpeg -f rawvideo -pix_fmt yuyv422 -s 640x360 -i - out.mp4\n";
+           "    ffmpeg -f rawvideo -pix_fmt yuyv422 -s 640x360 -framerate 25 -i - out.mp4\n";
 }
 
 }  // namespace zvk
