@@ -129,6 +129,10 @@ void SettingsStore::Save()
         const bool known = sectionCallback ? sectionCallback(record.sectionId) != 0 : true;
         if (!known && !AlwaysKept(record.sectionId))
             continue;
+        // A section named 0 is never loaded, so writing one (the host may
+        // use 0) would only make every later save rewrite the file.
+        if (record.sectionId == 0)
+            continue;
         text.WriteSectionHeader(std::to_string(record.sectionId));
         current = record;
         text.WriteSettings(settingsTable, kSettingsRows);

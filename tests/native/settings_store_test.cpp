@@ -212,6 +212,22 @@ TEST_F(Store, DeniedSectionsAreDroppedExceptOneToFour)
     EXPECT_EQ(store.current.sectionId, 6) << "the last record written";
 }
 
+// A section named 0 is never loaded; writing the host's section 0 would make
+// every later save rewrite the file, so it is left out.
+TEST_F(Store, TheHostsSectionZeroIsNotWritten)
+{
+    const std::string text = Dialog() + Section(5, 1, 2, 3);
+    LoadFile(text);
+    EXPECT_EQ(store.SelectSection(0), 1);
+    store.current.RGamma = 250;
+    EXPECT_EQ(store.SelectSection(5), 1);
+    EXPECT_EQ(store.SelectSection(0), 1);
+    EXPECT_EQ(store.current.RGamma, 250) << "kept while the plug-in runs";
+    store.Save();
+    EXPECT_EQ(system.createsForWriting, 0);
+    EXPECT_EQ(File(), text);
+}
+
 TEST_F(Store, WithoutACallbackEverySectionIsKept)
 {
     LoadFile(Dialog() + Section(5, 1, 2, 3) + Section(9, 4, 5, 6), nullptr);
