@@ -16,6 +16,18 @@
 namespace zvk {
 namespace {
 
+// Tables copied for one call, on a 64-byte boundary so that no table load
+// splits a cache line. Aligned by hand: a 32-bit Windows build does not keep
+// alignas(64) for locals.
+template <typename T>
+class AlignedScratch {
+public:
+    T& get() { return *reinterpret_cast<T*>(raw_ + (64 - reinterpret_cast<uintptr_t>(raw_) % 64) % 64); }
+
+private:
+    unsigned char raw_[sizeof(T) + 64];
+};
+
 // Byte i of the result is table[index byte i]; high holds each index's top bit.
 inline __m512i Lookup(const uint8_t* table, __m512i index, __mmask64 high)
 {
@@ -142,7 +154,8 @@ inline __mmask64 FirstBytes(uint32_t n)
 template <bool kAveraged>
 void CorrectYuvAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
 {
-    YuvDeltaPlanes planes;
+    AlignedScratch<YuvDeltaPlanes> scratch;
+    YuvDeltaPlanes& planes = scratch.get();
     const YuvPrep prep = SplitYuvDeltas(yuvDelta, planes);
     if (prep == YuvPrep::kIdentity)
         return;
@@ -169,19 +182,34 @@ void CorrectYuvAveragedAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEnt
     CorrectYuvAvx512<true>(pixels, count, yuvDelta);
 }
 
-// Bit j of mask c is set when byte j of a vector at frame byte 64 * phase
-// belongs to channel position c (0 blue, 1 green, 2 red).
-constexpr uint64_t PositionMask(int phase, int position)
+// Byte j of a vector at frame byte 64 * phase belongs to position
+// (64 * phase + j) % 3: 0 blue, 1 green, 2 red. The choice is made with
+// bitwise selects on byte masks in vectors rather than with mask registers:
+// a 32-bit build cannot move a 64-bit mask constant into one without a trip
+// through memory in every step.
+struct PositionMasks {
+    alignas(64) uint8_t green[3][64];
+    alignas(64) uint8_t red[3][64];
+};
+
+constexpr PositionMasks MakePositionMasks()
 {
-    uint64_t mask = 0;
-    for (int j = 0; j < 64; ++j)
-        if ((64 * phase + j) % 3 == position)
-            mask |= uint64_t{1} << j;
-    return mask;
+    PositionMasks masks{};
+    for (int phase = 0; phase < 3; ++phase)
+        for (int j = 0; j < 64; ++j) {
+            masks.green[phase][j] = (64 * phase + j) % 3 == 1 ? 0xFF : 0;
+            masks.red[phase][j] = (64 * phase + j) % 3 == 2 ? 0xFF : 0;
+        }
+    return masks;
 }
 
-constexpr uint64_t kGreenMasks[3] = {PositionMask(0, 1), PositionMask(1, 1), PositionMask(2, 1)};
-constexpr uint64_t kRedMasks[3] = {PositionMask(0, 2), PositionMask(1, 2), PositionMask(2, 2)};
+constexpr PositionMasks kPositionMasks = MakePositionMasks();
+
+// (mask & a) | (~mask & b), bit by bit.
+inline __m512i Select(const uint8_t* mask, __m512i a, __m512i b)
+{
+    return _mm512_ternarylogic_epi64(_mm512_loadu_si512(mask), a, b, 0xCA);
+}
 
 inline void CorrectRgbVector(uint8_t* p, const uint8_t* bytes, int phase, __mmask64 inFrame)
 {
@@ -190,7 +218,7 @@ inline void CorrectRgbVector(uint8_t* p, const uint8_t* bytes, int phase, __mmas
     const __m512i blue = Lookup(bytes + 512, x, high);
     const __m512i green = Lookup(bytes + 256, x, high);
     const __m512i red = Lookup(bytes, x, high);
-    const __m512i out = _mm512_mask_blend_epi8(kRedMasks[phase], _mm512_mask_blend_epi8(kGreenMasks[phase], blue, green), red);
+    const __m512i out = Select(kPositionMasks.red[phase], red, Select(kPositionMasks.green[phase], green, blue));
     _mm512_mask_storeu_epi8(p, inFrame, out);
 }
 
@@ -198,7 +226,8 @@ void CorrectRgb24Avx512(uint8_t* pixels, uint32_t count, const int32_t* lut)
 {
     if (IsIdentityLut(lut))
         return;
-    alignas(64) uint8_t bytes[768];
+    AlignedScratch<uint8_t[768]> scratch;
+    uint8_t* bytes = scratch.get();
     LutBytes(lut, bytes);
     const size_t size = size_t{count} * 3;
     size_t i = 0;
