@@ -2,9 +2,12 @@
 // 32-bit Windows (where Google Benchmark is not available), so that both
 // builds are measured the same way. Each sample corrects a fresh copy of a
 // frame (the copy is not timed); the harness prints the median and the
-// minimum over the samples as tab-separated lines.
+// minimum over the samples as tab-separated lines. With --cold the caches are
+// flushed before each sample, so the frame comes from memory (as after a
+// decoder that wrote it long ago); without, it comes from cache (as right
+// after a decoder wrote it).
 //
-//   zvk_kernel_timing [--samples N] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
+//   zvk_kernel_timing [--samples N] [--cold] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
     int samples = 31;
+    bool cold = false;
     std::vector<FrameSize> sizes;
     std::string input;
     std::string format;
@@ -31,14 +35,28 @@ struct Result {
     double medianMs, minMs;
 };
 
+// Written between samples in --cold mode: larger than the last-level cache,
+// so each sample starts with the frame in memory rather than in cache.
+void EvictCaches()
+{
+    // One ordinary read-modify-write per cache line: memset may use stores
+    // that bypass the cache and so evict nothing.
+    static std::vector<uint8_t> scratch(96u << 20);
+    volatile uint8_t* bytes = scratch.data();
+    for (size_t i = 0; i < scratch.size(); i += 64)
+        bytes[i] = static_cast<uint8_t>(bytes[i] + 1);
+}
+
 template <typename Pass>
-Result Time(const std::vector<std::vector<uint8_t>>& frames, int samples, Pass pass)
+Result Time(const std::vector<std::vector<uint8_t>>& frames, const Options& options, Pass pass)
 {
     std::vector<uint8_t> work(frames.front().size());
     std::vector<double> ms;
-    for (int s = -2; s < samples; ++s) {  // two warm-up passes
+    for (int s = -2; s < options.samples; ++s) {  // two warm-up passes
         const std::vector<uint8_t>& source = frames[static_cast<size_t>(s + 2) % frames.size()];
         std::memcpy(work.data(), source.data(), work.size());
+        if (options.cold)
+            EvictCaches();
         const Clock::time_point start = Clock::now();
         pass(work.data());
         const Clock::time_point end = Clock::now();
@@ -74,13 +92,13 @@ void TimeSize(const Options& options, const char* sizeName, uint32_t width, uint
                 continue;
             const Kernels& k = SelectKernels(level);
             Print(KernelName(kernel), KernelLevelName(level), sizeName, count,
-                  Time(frames, options.samples, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
+                  Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
         }
         Print(KernelName(kernel), "identity", sizeName, count,
-              Time(frames, options.samples, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, identity); }));
+              Time(frames, options, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, identity); }));
         if (kernel != Kernel::kYuvFirstPixel)
             Print(std::string("StreamInPlace/") + (rgb ? "bgr24" : "yuy2"), "-", sizeName, count,
-                  Time(frames, options.samples, [&](uint8_t* p) { StreamInPlace(p, bytes); }));
+                  Time(frames, options, [&](uint8_t* p) { StreamInPlace(p, bytes); }));
     }
 }
 
@@ -110,7 +128,7 @@ bool ParseSize(const char* text, FrameSize& size)
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: zvk_kernel_timing [--samples N] [--size WxH]... "
+                 "usage: zvk_kernel_timing [--samples N] [--cold] [--size WxH]... "
                  "[--input FILE --format yuy2|bgr24 --size WxH]\n");
     return 2;
 }
@@ -121,8 +139,12 @@ int Main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!value)
+        if (!value && arg != "--cold")
             return Usage();
+        if (arg == "--cold") {
+            options.cold = true;
+            continue;
+        }
         FrameSize size{};
         if (arg == "--samples" && std::atoi(value) > 0)
             options.samples = std::atoi(value);
