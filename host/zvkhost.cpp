@@ -202,6 +202,90 @@ bool Host::Frame(const std::vector<std::string>& words, bool allFrames, std::str
     return true;
 }
 
+// --- Settings-file commands: folders, a file's text and its last-write time,
+// with %VARIABLES% in the path expanded (%APPDATA% is the user's folder).
+//   mkdir DIR        makes one folder (an existing one is fine)
+//   exists PATH      prints whether a file or folder is there
+//   cat FILE         prints the text, line ends shown as <CR> and <LF>
+//   settime FILE     sets the last-write time to 2001-01-01 00:00 UTC
+//   filetime FILE    prints the last-write date
+bool IsFileCommand(const std::string& command)
+{
+    return command == "mkdir" || command == "exists" || command == "cat" || command == "settime" ||
+           command == "filetime";
+}
+
+std::string Expand(const std::string& path)
+{
+    char expanded[MAX_PATH * 2] = {};
+    const DWORD length = ExpandEnvironmentStringsA(path.c_str(), expanded, sizeof expanded);
+    return length > 0 && length <= sizeof expanded ? std::string(expanded) : path;
+}
+
+bool FileCommand(const std::vector<std::string>& words, std::string& error)
+{
+    const std::string& command = words[0];
+    if (words.size() != 2) {
+        error = "usage: " + command + " PATH";
+        return false;
+    }
+    const std::string& shown = words[1];
+    const std::string path = Expand(shown);
+    if (command == "mkdir") {
+        if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = "cannot make " + shown;
+            return false;
+        }
+    } else if (command == "exists") {
+        std::printf("%s %s\n", shown.c_str(), GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? "exists" : "is missing");
+    } else if (command == "cat") {
+        std::vector<uint8_t> bytes;
+        if (!ReadFileBytes(path, bytes)) {
+            error = "cannot read " + shown;
+            return false;
+        }
+        std::string text;
+        char byte[8];
+        for (const uint8_t b : bytes) {
+            if (b == '\r') {
+                text += "<CR>";
+            } else if (b == '\n') {
+                text += "<LF>\n";
+            } else if (b < 0x20 || b >= 0x7F) {
+                std::snprintf(byte, sizeof byte, "<%02X>", b);
+                text += byte;
+            } else {
+                text += static_cast<char>(b);
+            }
+        }
+        std::printf("%s: %zu bytes\n%s%s", shown.c_str(), bytes.size(), text.c_str(),
+                    text.empty() || text.back() == '\n' ? "" : "<no line end>\n");
+    } else {
+        const HANDLE file = CreateFileA(path.c_str(), command == "settime" ? FILE_WRITE_ATTRIBUTES : GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = "cannot open " + shown;
+            return false;
+        }
+        FILETIME time = {};
+        SYSTEMTIME date = {2001, 1, 1, 1, 0, 0, 0, 0};
+        bool done = false;
+        if (command == "settime") {
+            done = SystemTimeToFileTime(&date, &time) && SetFileTime(file, nullptr, nullptr, &time);
+        } else if (GetFileTime(file, nullptr, nullptr, &time) && FileTimeToSystemTime(&time, &date)) {
+            std::printf("%s last written %04u-%02u-%02u\n", shown.c_str(), date.wYear, date.wMonth, date.wDay);
+            done = true;
+        }
+        CloseHandle(file);
+        if (!done) {
+            error = command + " failed for " + shown;
+            return false;
+        }
+    }
+    return true;
+}
+// --- end of the settings-file commands
+
 bool Host::Run(const std::vector<std::string>& words, std::string& error)
 {
     const std::string& command = words[0];
@@ -311,6 +395,8 @@ bool Host::Run(const std::vector<std::string>& words, std::string& error)
         for (size_t i = 1; i <= args; ++i)
             text += (i > 1 ? " " : "") + words[i];
         std::printf("%s\n", text.c_str());
+    } else if (IsFileCommand(command)) {
+        return FileCommand(words, error);
     } else {
         error = "unknown command '" + command + "'";
         return false;

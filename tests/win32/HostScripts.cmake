@@ -1,7 +1,12 @@
-# zvk_host_script_test(NAME SCRIPT [EXPECT_RC n] [FIXTURE_INI file] [ARGS a b ...])
+# zvk_host_script_test(NAME SCRIPT [EXPECT_RC n] [FIXTURE_INI file] [ARGS a b ...]
+#                      [PREFIX dir USERS_FOLDER n [WINDOWS_VERSION v]])
 # Expected output: the script's name with .expected in place of .zvk.
+# PREFIX runs the host in a Wine prefix of its own, for tests that change the
+# registry: USERS_FOLDER sets "StoreInUsersFolder" there and empties the
+# user's Zentavio folder; WINDOWS_VERSION (e.g. win98) is what the host's
+# version query answers.
 function(zvk_host_script_test name script)
-  cmake_parse_arguments(PARSE_ARGV 2 opt "" "EXPECT_RC;FIXTURE_INI" "ARGS")
+  cmake_parse_arguments(PARSE_ARGV 2 opt "" "EXPECT_RC;FIXTURE_INI;PREFIX;USERS_FOLDER;WINDOWS_VERSION" "ARGS")
   get_filename_component(script ${script} ABSOLUTE)
   string(REGEX REPLACE "\\.zvk$" ".expected" expected ${script})
   if(NOT DEFINED opt_EXPECT_RC)
@@ -23,5 +28,8 @@ function(zvk_host_script_test name script)
       -DEXPECT_RC=${opt_EXPECT_RC}
       -DFIXTURE_INI=${fixture}
       "-DARGS=${host_args}"
+      -DPREFIX=${opt_PREFIX}
+      -DUSERS_FOLDER=${opt_USERS_FOLDER}
+      -DWINDOWS_VERSION=${opt_WINDOWS_VERSION}
       -P ${PROJECT_SOURCE_DIR}/tests/win32/RunHostScript.cmake)
 endfunction()

@@ -4,6 +4,8 @@
 #   ARGS        extra host command-line arguments (a ;-list)
 #   FIXTURE_INI copied to Plugins/ZVK_Gamma.ini beside the host before the run
 #   EXPECT_RC   the host's exit code (default 0)
+#   PREFIX      a Wine prefix of the test's own; with it USERS_FOLDER (the
+#               registry value "StoreInUsersFolder") and WINDOWS_VERSION
 foreach(var WINE_RUN HOST_EXE PLUGIN_DLL SCRIPT EXPECTED WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "RunHostScript: ${var} is not set")
@@ -20,6 +22,26 @@ file(COPY ${HOST_EXE} ${PLUGIN_DLL} DESTINATION ${host_dir})
 if(FIXTURE_INI)
   file(MAKE_DIRECTORY ${host_dir}/Plugins)
   file(COPY_FILE ${FIXTURE_INI} ${host_dir}/Plugins/ZVK_Gamma.ini)
+endif()
+
+if(PREFIX)
+  set(ENV{WINEPREFIX} ${PREFIX})
+  set(zentavio_key "HKLM\\SOFTWARE\\Zentavio")
+  set(version_key "HKCU\\Software\\Wine\\AppDefaults\\zvkhost.exe")
+  execute_process(COMMAND ${WINE_RUN} reg add ${zentavio_key} /v StoreInUsersFolder /t REG_DWORD
+                          /d ${USERS_FOLDER} /f OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE reg_rc)
+  if(NOT reg_rc EQUAL 0)
+    message(FATAL_ERROR "cannot set StoreInUsersFolder in ${PREFIX}")
+  endif()
+  execute_process(COMMAND ${WINE_RUN} reg delete ${version_key} /f OUTPUT_QUIET ERROR_QUIET)
+  if(WINDOWS_VERSION)
+    execute_process(COMMAND ${WINE_RUN} reg add ${version_key} /v Version /d ${WINDOWS_VERSION} /f
+                    OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  file(GLOB user_folders ${PREFIX}/drive_c/users/*/AppData/Roaming/Zentavio)
+  if(user_folders)
+    file(REMOVE_RECURSE ${user_folders})
+  endif()
 endif()
 
 execute_process(
