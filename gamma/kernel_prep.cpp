@@ -20,15 +20,21 @@ YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes)
 {
     bool identity = true;
     bool inRange = true;
+    bool narrow = true;
     for (int i = 0; i < 768; ++i) {
         const int32_t dY = yuvDelta[i].dY0, dU = yuvDelta[i].dU, dV = yuvDelta[i].dV;
         identity &= (dY | dU | dV) == 0;
         inRange &= dY >= -149 && dY <= 149 && dU >= -127 && dU <= 127 && dV >= -127 && dV <= 127;
-        const auto y = static_cast<uint32_t>(dY + 149);
+        narrow &= dY >= -128 && dY <= 127;
+    }
+    planes.narrowLuma = narrow;
+    const int32_t yBias = narrow ? static_cast<int32_t>(kNarrowYBias) : static_cast<int32_t>(kPackedYBias);
+    for (int i = 0; i < 768; ++i) {
+        const auto y = static_cast<uint32_t>(yuvDelta[i].dY0 + yBias);
         planes.yLow[i] = static_cast<uint8_t>(y);
         planes.yHigh[i] = static_cast<uint8_t>(y >> 8);
-        planes.u[i] = static_cast<uint8_t>(dU + 127);
-        planes.v[i] = static_cast<uint8_t>(dV + 127);
+        planes.u[i] = static_cast<uint8_t>(yuvDelta[i].dU + 127);
+        planes.v[i] = static_cast<uint8_t>(yuvDelta[i].dV + 127);
     }
     return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
 }

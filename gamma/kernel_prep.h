@@ -27,14 +27,18 @@ enum class YuvPrep {
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
 
 // The same deltas as byte planes for kernels that look up bytes in
-// registers: dY + 149 split into its low byte and its high bit, dU + 127,
-// dV + 127, each plane 768 bytes in the usual channel blocks.
+// registers: dU + 127 and dV + 127, and dY either as dY + 128 in one byte
+// (narrowLuma, true for every gamma from 10 to 1000) or as dY + 149 split
+// into its low byte and its high bit. Each plane is 768 bytes in the usual
+// channel blocks.
 struct YuvDeltaPlanes {
     alignas(64) uint8_t yLow[768];
     alignas(64) uint8_t yHigh[768];
     alignas(64) uint8_t u[768];
     alignas(64) uint8_t v[768];
+    bool narrowLuma;
 };
+constexpr uint32_t kNarrowYBias = 128;
 YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes);
 
 // Whether lut maps every channel's value to itself in its low 8 bits, the

@@ -73,48 +73,41 @@ inline Rgb16 Unclamped(__m512i words)
             _mm512_add_epi16(luma, _mm512_shuffle_epi8(blueRed, Shuffle16(kLow)))};
 }
 
-// One channel's looked-up planes for 64 pixels.
-struct ChannelDeltas {
-    __m512i yLow, yHigh, u, v;
-};
-
-inline ChannelDeltas LookupChannel(const YuvDeltaPlanes& planes, int block, __m512i index)
-{
-    const __mmask64 high = _mm512_movepi8_mask(index);
-    return {Lookup(planes.yLow + block, index, high), Lookup(planes.yHigh + block, index, high),
-            Lookup(planes.u + block, index, high), Lookup(planes.v + block, index, high)};
-}
-
-// Summed biased changes of 32 pixels, in the order of one word vector.
+// Summed biased changes of 32 pixels, in the lane order of one word vector.
 struct Changes {
     __m512i dY, dU, dV;
 };
 
-template <bool kHigh>
-inline __m512i Widen(__m512i low, __m512i high)
-{
-    return kHigh ? _mm512_unpackhi_epi8(low, high) : _mm512_unpacklo_epi8(low, high);
-}
-
-template <bool kHigh>
-inline Changes Sum(const ChannelDeltas& r, const ChannelDeltas& g, const ChannelDeltas& b)
+// Adds one channel's deltas for 64 pixels: the low unpacks belong to the
+// first word vector, the high ones to the second, undoing the pack that
+// made the indices.
+template <bool kWide>
+inline void AddChannel(const YuvDeltaPlanes& planes, int block, __m512i index, Changes& first, Changes& second)
 {
     const __m512i zero = _mm512_setzero_si512();
-    return {_mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.yLow, r.yHigh), Widen<kHigh>(g.yLow, g.yHigh)),
-                             Widen<kHigh>(b.yLow, b.yHigh)),
-            _mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.u, zero), Widen<kHigh>(g.u, zero)), Widen<kHigh>(b.u, zero)),
-            _mm512_add_epi16(_mm512_add_epi16(Widen<kHigh>(r.v, zero), Widen<kHigh>(g.v, zero)), Widen<kHigh>(b.v, zero))};
+    const __mmask64 high = _mm512_movepi8_mask(index);
+    const __m512i yLow = Lookup(planes.yLow + block, index, high);
+    const __m512i yHigh = kWide ? Lookup(planes.yHigh + block, index, high) : zero;
+    first.dY = _mm512_add_epi16(first.dY, _mm512_unpacklo_epi8(yLow, yHigh));
+    second.dY = _mm512_add_epi16(second.dY, _mm512_unpackhi_epi8(yLow, yHigh));
+    const __m512i u = Lookup(planes.u + block, index, high);
+    first.dU = _mm512_add_epi16(first.dU, _mm512_unpacklo_epi8(u, zero));
+    second.dU = _mm512_add_epi16(second.dU, _mm512_unpackhi_epi8(u, zero));
+    const __m512i v = Lookup(planes.v + block, index, high);
+    first.dV = _mm512_add_epi16(first.dV, _mm512_unpacklo_epi8(v, zero));
+    second.dV = _mm512_add_epi16(second.dV, _mm512_unpackhi_epi8(v, zero));
 }
 
 // Corrected bytes of 16 words from their samples and their pixels' changes.
-template <bool kAveraged>
+template <bool kAveraged, bool kWide>
 inline __m512i Apply(__m512i words, const Changes& c)
 {
     static const char kInterleave[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
     const __mmask32 secondLanes = 0xAAAAAAAA;  // the V (second pixel) lane of every word
+    const auto yBias = static_cast<short>(3 * (kWide ? kPackedYBias : kNarrowYBias));
     const __m512i luma = _mm512_and_si512(words, _mm512_set1_epi16(0xFF));
     const __m512i chroma = _mm512_srli_epi16(words, 8);
-    const __m512i lumaOut = _mm512_sub_epi16(_mm512_add_epi16(luma, c.dY), _mm512_set1_epi16(3 * kPackedYBias));
+    const __m512i lumaOut = _mm512_sub_epi16(_mm512_add_epi16(luma, c.dY), _mm512_set1_epi16(yBias));
     __m512i chromaOut;
     if (kAveraged) {
         const __m512i pairU = _mm512_add_epi16(c.dU, _mm512_srli_epi32(c.dU, 16));
@@ -131,24 +124,38 @@ inline __m512i Apply(__m512i words, const Changes& c)
 
 // 32 words (128 bytes) from two possibly partial vectors; masks select the
 // bytes that belong to the frame.
-template <bool kAveraged>
+template <bool kAveraged, bool kWide>
 inline void CorrectBlock(uint8_t* pixels, const YuvDeltaPlanes& planes, __mmask64 first, __mmask64 second)
 {
     const __m512i a = _mm512_maskz_loadu_epi8(first, pixels);
     const __m512i b = _mm512_maskz_loadu_epi8(second, pixels + 64);
     const Rgb16 ca = Unclamped(a), cb = Unclamped(b);
-    // Saturating packs clamp to 0..255; their lane order is undone by the
-    // unpacks in Sum, which pair each byte with its word again.
-    const ChannelDeltas r = LookupChannel(planes, 0, _mm512_packus_epi16(ca.r, cb.r));
-    const ChannelDeltas g = LookupChannel(planes, 256, _mm512_packus_epi16(ca.g, cb.g));
-    const ChannelDeltas bl = LookupChannel(planes, 512, _mm512_packus_epi16(ca.b, cb.b));
-    _mm512_mask_storeu_epi8(pixels, first, Apply<kAveraged>(a, Sum<false>(r, g, bl)));
-    _mm512_mask_storeu_epi8(pixels + 64, second, Apply<kAveraged>(b, Sum<true>(r, g, bl)));
+    const __m512i zero = _mm512_setzero_si512();
+    Changes ch1{zero, zero, zero}, ch2{zero, zero, zero};
+    // Saturating packs clamp the indices to 0..255.
+    AddChannel<kWide>(planes, 0, _mm512_packus_epi16(ca.r, cb.r), ch1, ch2);
+    AddChannel<kWide>(planes, 256, _mm512_packus_epi16(ca.g, cb.g), ch1, ch2);
+    AddChannel<kWide>(planes, 512, _mm512_packus_epi16(ca.b, cb.b), ch1, ch2);
+    _mm512_mask_storeu_epi8(pixels, first, Apply<kAveraged, kWide>(a, ch1));
+    _mm512_mask_storeu_epi8(pixels + 64, second, Apply<kAveraged, kWide>(b, ch2));
 }
 
 inline __mmask64 FirstBytes(uint32_t n)
 {
     return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+}
+
+template <bool kAveraged, bool kWide>
+void CorrectFrame(uint8_t* pixels, uint32_t count, const YuvDeltaPlanes& planes)
+{
+    const uint32_t words = count >> 1;
+    uint32_t n = 0;
+    for (; n + 32 <= words; n += 32, pixels += 128)
+        CorrectBlock<kAveraged, kWide>(pixels, planes, ~__mmask64{0}, ~__mmask64{0});
+    if (n < words) {
+        const uint32_t bytes = 4 * (words - n);
+        CorrectBlock<kAveraged, kWide>(pixels, planes, FirstBytes(bytes), bytes > 64 ? FirstBytes(bytes - 64) : 0);
+    }
 }
 
 template <bool kAveraged>
@@ -162,14 +169,10 @@ void CorrectYuvAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvD
     if (prep == YuvPrep::kOutOfRange)
         return (kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel)(pixels, count, yuvDelta);
 
-    const uint32_t words = count >> 1;
-    uint32_t n = 0;
-    for (; n + 32 <= words; n += 32, pixels += 128)
-        CorrectBlock<kAveraged>(pixels, planes, ~__mmask64{0}, ~__mmask64{0});
-    if (n < words) {
-        const uint32_t bytes = 4 * (words - n);
-        CorrectBlock<kAveraged>(pixels, planes, FirstBytes(bytes), bytes > 64 ? FirstBytes(bytes - 64) : 0);
-    }
+    if (planes.narrowLuma)
+        CorrectFrame<kAveraged, false>(pixels, count, planes);
+    else
+        CorrectFrame<kAveraged, true>(pixels, count, planes);
 }
 
 void CorrectYuvFirstPixelAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
