@@ -118,8 +118,11 @@ int GammaTables::FreeSlot() const
 void GammaTables::BuildPending() const
 {
     const int slot = FreeSlot();
-    if (slot < 0)
+    if (slot < 0) {
+        starved_.store(true, std::memory_order_seq_cst);
         return;
+    }
+    starved_.store(false, std::memory_order_relaxed);
     const uint32_t requests = pending_.exchange(0, std::memory_order_acquire);
     if (requests == 0)
         return;
@@ -152,8 +155,10 @@ GammaTables::Reader::~Reader()
     if (!set_)
         return;
     tables_.held_[slot_].fetch_sub(1, std::memory_order_seq_cst);
-    // A writer that found every slot held left its request pending.
-    if (tables_.pending_.load(std::memory_order_seq_cst) != 0)
+    // A writer that found every slot held left its request pending. Only
+    // then does a reader build: otherwise it could take over a request that
+    // its writer is still making.
+    if (tables_.starved_.load(std::memory_order_seq_cst))
         tables_.DrainPending();
 }
 

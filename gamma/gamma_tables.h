@@ -56,7 +56,8 @@ void BuildChannel(TableSet& tables, int channel, int32_t gamma);
 // Writers never block each other either: a request records the wanted gamma
 // and a pending bit, and whoever wins the try-lock builds every pending
 // channel; a writer that loses leaves its request to the winner, which
-// checks again after unlocking, so no request is lost.
+// checks again after unlocking, so no request is lost. When every slot is
+// held, the request waits for the first reader to let go, which builds it.
 class GammaTables {
 public:
     static constexpr int kSlots = 4;
@@ -77,7 +78,9 @@ public:
     // thread builds this request too before it finishes. Never waits. Does
     // nothing before Allocate.
     void BuildChannel(int channel, int32_t gamma);
-    // All three channels, published together as one set.
+    // All three channels, published together as one set. Should another
+    // thread request a channel at the same moment, the channels may come
+    // out in two sets; each channel's block is always whole.
     void BuildChannels(int32_t red, int32_t green, int32_t blue);
 
     // Holds one whole published set until destroyed; later rebuilds do not
@@ -117,6 +120,7 @@ private:
     mutable std::atomic<uint32_t> held_[kSlots];
     std::atomic<int32_t> wanted_[3];
     mutable std::atomic<uint32_t> pending_{0};
+    mutable std::atomic<bool> starved_{false};  // a request waits for a slot
     mutable std::atomic_flag building_ = ATOMIC_FLAG_INIT;
 };
 
