@@ -1,6 +1,21 @@
 #include "gamma/kernel_prep.h"
 
 namespace zvk {
+namespace {
+
+constexpr uint64_t PositionMask(int phase, int position)
+{
+    uint64_t mask = 0;
+    for (int j = 0; j < 64; ++j)
+        if ((64 * phase + j) % 3 == position)
+            mask |= uint64_t{1} << j;
+    return mask;
+}
+
+}  // namespace
+
+const uint64_t kBgrGreenMasks[3] = {PositionMask(0, 1), PositionMask(1, 1), PositionMask(2, 1)};
+const uint64_t kBgrRedMasks[3] = {PositionMask(0, 2), PositionMask(1, 2), PositionMask(2, 2)};
 
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
 {

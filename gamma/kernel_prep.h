@@ -48,4 +48,11 @@ bool IsIdentityLut(const int32_t* lut);
 // Low 8 bits of every lut entry, for kernels that look up bytes.
 void LutBytes(const int32_t* lut, uint8_t* bytes);
 
+// Bit j is set when byte j of a 64-byte vector starting at frame byte
+// 64 * phase is a green (or red) byte of a BGR24 frame. Defined out of line
+// so that kernels load them from memory: built from immediates they would
+// go through the stack on 32-bit x86, and stall every step.
+extern const uint64_t kBgrGreenMasks[3];
+extern const uint64_t kBgrRedMasks[3];
+
 }  // namespace zvk

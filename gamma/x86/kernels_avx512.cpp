@@ -185,43 +185,33 @@ void CorrectYuvAveragedAvx512(uint8_t* pixels, uint32_t count, const YuvDeltaEnt
     CorrectYuvAvx512<true>(pixels, count, yuvDelta);
 }
 
-// Byte j of a vector at frame byte 64 * phase belongs to position
-// (64 * phase + j) % 3: 0 blue, 1 green, 2 red. The choice is made with
-// bitwise selects on byte masks in vectors rather than with mask registers:
-// a 32-bit build cannot move a 64-bit mask constant into one without a trip
-// through memory in every step.
-struct PositionMasks {
-    alignas(64) uint8_t green[3][64];
-    alignas(64) uint8_t red[3][64];
+// The three 256-byte lut blocks as twelve vectors, read once per call: read
+// through the table pointer inside the loop, they would be read again after
+// every store, since a frame store might alias them.
+struct LutVectors {
+    __m512i v[12];
 };
 
-constexpr PositionMasks MakePositionMasks()
+inline __m512i LookupHeld(const LutVectors& t, int block, __m512i index, __mmask64 high)
 {
-    PositionMasks masks{};
-    for (int phase = 0; phase < 3; ++phase)
-        for (int j = 0; j < 64; ++j) {
-            masks.green[phase][j] = (64 * phase + j) % 3 == 1 ? 0xFF : 0;
-            masks.red[phase][j] = (64 * phase + j) % 3 == 2 ? 0xFF : 0;
-        }
-    return masks;
+    const __m512i low = _mm512_permutex2var_epi8(t.v[block], index, t.v[block + 1]);
+    const __m512i top = _mm512_permutex2var_epi8(t.v[block + 2], index, t.v[block + 3]);
+    return _mm512_mask_blend_epi8(high, low, top);
 }
 
-constexpr PositionMasks kPositionMasks = MakePositionMasks();
-
-// (mask & a) | (~mask & b), bit by bit.
-inline __m512i Select(const uint8_t* mask, __m512i a, __m512i b)
-{
-    return _mm512_ternarylogic_epi64(_mm512_loadu_si512(mask), a, b, 0xCA);
-}
-
-inline void CorrectRgbVector(uint8_t* p, const uint8_t* bytes, int phase, __mmask64 inFrame)
+// Byte j of a vector at frame byte 64 * phase belongs to position
+// (64 * phase + j) % 3: 0 blue, 1 green, 2 red; kBgrGreenMasks and
+// kBgrRedMasks mark the green and red bytes of each phase.
+inline void CorrectRgbVector(uint8_t* p, const LutVectors& t, int phase, __mmask64 inFrame)
 {
     const __m512i x = _mm512_maskz_loadu_epi8(inFrame, p);
     const __mmask64 high = _mm512_movepi8_mask(x);
-    const __m512i blue = Lookup(bytes + 512, x, high);
-    const __m512i green = Lookup(bytes + 256, x, high);
-    const __m512i red = Lookup(bytes, x, high);
-    const __m512i out = Select(kPositionMasks.red[phase], red, Select(kPositionMasks.green[phase], green, blue));
+    const __m512i blue = LookupHeld(t, 8, x, high);
+    const __m512i green = LookupHeld(t, 4, x, high);
+    const __m512i red = LookupHeld(t, 0, x, high);
+    const __mmask64 greenAt = kBgrGreenMasks[phase];
+    const __mmask64 redAt = kBgrRedMasks[phase];
+    const __m512i out = _mm512_mask_blend_epi8(redAt, _mm512_mask_blend_epi8(greenAt, blue, green), red);
     _mm512_mask_storeu_epi8(p, inFrame, out);
 }
 
@@ -232,15 +222,18 @@ void CorrectRgb24Avx512(uint8_t* pixels, uint32_t count, const int32_t* lut)
     AlignedScratch<uint8_t[768]> scratch;
     uint8_t* bytes = scratch.get();
     LutBytes(lut, bytes);
+    LutVectors t;
+    for (int i = 0; i < 12; ++i)
+        t.v[i] = _mm512_load_si512(bytes + 64 * i);
     const size_t size = size_t{count} * 3;
     size_t i = 0;
     for (; i + 192 <= size; i += 192) {
-        CorrectRgbVector(pixels + i, bytes, 0, ~__mmask64{0});
-        CorrectRgbVector(pixels + i + 64, bytes, 1, ~__mmask64{0});
-        CorrectRgbVector(pixels + i + 128, bytes, 2, ~__mmask64{0});
+        CorrectRgbVector(pixels + i, t, 0, ~__mmask64{0});
+        CorrectRgbVector(pixels + i + 64, t, 1, ~__mmask64{0});
+        CorrectRgbVector(pixels + i + 128, t, 2, ~__mmask64{0});
     }
     for (int phase = 0; i < size; i += 64, ++phase)
-        CorrectRgbVector(pixels + i, bytes, phase, FirstBytes(static_cast<uint32_t>(size - i)));
+        CorrectRgbVector(pixels + i, t, phase, FirstBytes(static_cast<uint32_t>(size - i)));
 }
 
 }  // namespace
