@@ -1,5 +1,7 @@
 #include "gamma/kernel_prep.h"
 
+#include <cstring>
+
 namespace zvk {
 namespace {
 
@@ -66,6 +68,33 @@ void LutBytes(const int32_t* lut, uint8_t* bytes)
 {
     for (int i = 0; i < 768; ++i)
         bytes[i] = static_cast<uint8_t>(lut[i]);
+}
+
+void CorrectRgb24Bytes(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    uint8_t bytes[768];
+    LutBytes(lut, bytes);
+    const uint8_t* red = bytes;
+    const uint8_t* green = bytes + 256;
+    const uint8_t* blue = bytes + 512;
+    uint32_t n = 0;
+    // The channel of a byte is its position modulo three: blue, green, red.
+    for (; n + 4 <= count; n += 4, pixels += 12) {
+        uint8_t* p = pixels;
+        const uint32_t a = blue[p[0]] | green[p[1]] << 8 | red[p[2]] << 16 | uint32_t{blue[p[3]]} << 24;
+        const uint32_t b = green[p[4]] | red[p[5]] << 8 | blue[p[6]] << 16 | uint32_t{green[p[7]]} << 24;
+        const uint32_t c = red[p[8]] | blue[p[9]] << 8 | green[p[10]] << 16 | uint32_t{red[p[11]]} << 24;
+        std::memcpy(p, &a, 4);
+        std::memcpy(p + 4, &b, 4);
+        std::memcpy(p + 8, &c, 4);
+    }
+    for (; n < count; ++n, pixels += 3) {
+        pixels[0] = blue[pixels[0]];
+        pixels[1] = green[pixels[1]];
+        pixels[2] = red[pixels[2]];
+    }
 }
 
 }  // namespace zvk

@@ -115,55 +115,13 @@ void CorrectYuvAveragedAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry
     CorrectYuvAvx2<true>(pixels, count, yuvDelta);
 }
 
-// Eight bytes of the frame as gathered lut entries; offsets holds each
-// byte's channel block (blue, green, red repeating from the frame start).
-inline __m256i Lookup8(const int* lut, const uint8_t* bytes, __m256i offsets)
-{
-    const __m256i index = _mm256_add_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes))), offsets);
-    return _mm256_and_si256(_mm256_i32gather_epi32(lut, index, 4), _mm256_set1_epi32(0xFF));
-}
-
-// Thirty-two entries (low bytes only) back into thirty-two bytes, in order.
-inline __m256i PackBytes(__m256i a, __m256i b, __m256i c, __m256i d)
-{
-    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
-    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-}
-
-// Thirty-two pixels (96 bytes) per step.
-void CorrectRgb24Avx2(uint8_t* pixels, uint32_t count, const int32_t* lut)
-{
-    if (IsIdentityLut(lut))
-        return;
-    const int* table = reinterpret_cast<const int*>(lut);
-    // Byte k of the frame belongs to blue (block 512), green (256) or red (0)
-    // by k modulo 3; eight-byte chunks repeat that pattern every three.
-    const __m256i o0 = _mm256_setr_epi32(512, 256, 0, 512, 256, 0, 512, 256);
-    const __m256i o1 = _mm256_setr_epi32(0, 512, 256, 0, 512, 256, 0, 512);
-    const __m256i o2 = _mm256_setr_epi32(256, 0, 512, 256, 0, 512, 256, 0);
-    uint32_t n = 0;
-    for (; n + 32 <= count; n += 32, pixels += 96) {
-        // Each 32-byte block depends only on its own bytes: store it before
-        // the next, which keeps few registers live (eight on 32-bit x86).
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels),
-                            PackBytes(Lookup8(table, pixels, o0), Lookup8(table, pixels + 8, o1),
-                                      Lookup8(table, pixels + 16, o2), Lookup8(table, pixels + 24, o0)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + 32),
-                            PackBytes(Lookup8(table, pixels + 32, o1), Lookup8(table, pixels + 40, o2),
-                                      Lookup8(table, pixels + 48, o0), Lookup8(table, pixels + 56, o1)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + 64),
-                            PackBytes(Lookup8(table, pixels + 64, o2), Lookup8(table, pixels + 72, o0),
-                                      Lookup8(table, pixels + 80, o1), Lookup8(table, pixels + 88, o2)));
-    }
-    if (n < count)
-        CorrectRgb24(pixels, count - n, lut);
-}
-
 }  // namespace
 
 const Kernels& Avx2Kernels()
 {
-    static const Kernels kernels = {CorrectYuvFirstPixelAvx2, CorrectYuvAveragedAvx2, CorrectRgb24Avx2};
+    // Gathering BGR24 bytes measured slower than the scalar byte-table loop
+    // (1.8 against 1.2 ms per 1080p frame here), so this level keeps that.
+    static const Kernels kernels = {CorrectYuvFirstPixelAvx2, CorrectYuvAveragedAvx2, CorrectRgb24Bytes};
     return kernels;
 }
 

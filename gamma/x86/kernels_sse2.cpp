@@ -3,7 +3,6 @@
 // stays as the host left it.
 #include <emmintrin.h>
 
-#include <cstring>
 
 #include "gamma/kernel_prep.h"
 #include "gamma/x86/kernels_x86.h"
@@ -115,39 +114,12 @@ void CorrectYuvAveragedSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry
     CorrectYuvSse2<true>(pixels, count, yuvDelta);
 }
 
-// Four pixels (twelve bytes) per step as three 32-bit words; the channel of a
-// byte is its position modulo three: blue, green, red.
-void CorrectRgb24Sse2(uint8_t* pixels, uint32_t count, const int32_t* lut)
-{
-    if (IsIdentityLut(lut))
-        return;
-    uint8_t bytes[768];
-    LutBytes(lut, bytes);
-    const uint8_t* red = bytes;
-    const uint8_t* green = bytes + 256;
-    const uint8_t* blue = bytes + 512;
-    uint32_t n = 0;
-    for (; n + 4 <= count; n += 4, pixels += 12) {
-        uint8_t* p = pixels;
-        const uint32_t a = blue[p[0]] | green[p[1]] << 8 | red[p[2]] << 16 | uint32_t{blue[p[3]]} << 24;
-        const uint32_t b = green[p[4]] | red[p[5]] << 8 | blue[p[6]] << 16 | uint32_t{green[p[7]]} << 24;
-        const uint32_t c = red[p[8]] | blue[p[9]] << 8 | green[p[10]] << 16 | uint32_t{red[p[11]]} << 24;
-        std::memcpy(p, &a, 4);
-        std::memcpy(p + 4, &b, 4);
-        std::memcpy(p + 8, &c, 4);
-    }
-    for (; n < count; ++n, pixels += 3) {
-        pixels[0] = blue[pixels[0]];
-        pixels[1] = green[pixels[1]];
-        pixels[2] = red[pixels[2]];
-    }
-}
-
 }  // namespace
 
 const Kernels& Sse2Kernels()
 {
-    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Sse2};
+    // SSE2 has nothing to offer BGR24 beyond the scalar byte-table loop.
+    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Bytes};
     return kernels;
 }
 
