@@ -13,9 +13,10 @@ total=${FUZZ_SECONDS:-60}
 each=$(( total / ${#targets[@]} ))
 [ "$each" -ge 1 ] || each=1
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j 2 >"$build.build.log" 2>&1 || { tail -n 40 "$build.build.log"; exit 1; }
+mkdir -p "$build"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >"$build/configure.log" 2>&1 ||
+  { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j 2 >"$build/build.log" 2>&1 || { tail -n 40 "$build/build.log"; exit 1; }
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
