@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: native unit tests, the same under
-# sanitizers, the fuzzers for a bounded time, and the Windows build under Wine.
+# sanitizers, the table concurrency test under ThreadSanitizer, the fuzzers
+# for a bounded time, and the Windows build under Wine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh || exit 1
@@ -41,6 +42,15 @@ run_preset() {
 
 run_preset native
 run_preset native-sanitize
+run_preset native-tsan
+
+step "fuzzing the settings reader and store (about 60 s)"
+if FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash tests/fuzz/run.sh; then
+  passed=$((passed + 1))
+else
+  echo "fuzz: failed"
+  failed=$((failed + 1)); status=1
+fi
 # Wine needs a display for windows; a virtual one serves the whole run.
 run_preset win32 xvfb-run -a -s "-screen 0 1280x1024x24"
 
