@@ -105,8 +105,9 @@ private:
     static constexpr uint32_t kSlotBits = 8;
     static constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
     static constexpr uint32_t kOneReader = 1u << kSlotBits;
-    // Reader counts are compared modulo 2^24, the width of the count in the
-    // published word, so that a set held for years of frames cannot wrap.
+    // The count in the published word wraps after 2^24 frames without a
+    // rebuild; comparing the slot counters modulo 2^24 as well makes that
+    // harmless, as long as fewer than 2^24 readers hold one set at once.
     static constexpr uint32_t kCountMask = (1u << (32 - kSlotBits)) - 1;
 
     // Const because a reader that releases may have to finish a writer's

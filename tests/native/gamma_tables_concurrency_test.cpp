@@ -67,6 +67,34 @@ TEST(GammaTablesConcurrency, ARequestWaitingForAFreeSlotIsBuiltOnRelease)
             << "reader " << i << " saw its set change";
 }
 
+// Every frame counts itself in the published word; after 2^24 frames
+// without a rebuild that count wraps. Slots must still be freed exactly when
+// their last reader lets go: a leaked slot would stop rebuilds after a few.
+TEST(GammaTablesPool, ReaderCountWrapFreesSlotsExactly)
+{
+    GammaTables tables;
+    ASSERT_TRUE(tables.Allocate());
+    tables.BuildChannels(200, 100, 100);
+    for (uint32_t frame = 0; frame < (1u << 24) + 5; ++frame)
+        GammaTables::Reader reader(tables);
+    {
+        const GammaTables::Reader held(tables);
+        tables.BuildChannel(kGreen, 300);
+        EXPECT_TRUE(Same(held.get(), Built(200, 100, 100))) << "a held set was rebuilt";
+    }
+    // Two readers hold two sets and a third is published: only with the
+    // first set's slot freed is there room for one more.
+    tables.BuildChannel(kGreen, 301);
+    const GammaTables::Reader first(tables);
+    tables.BuildChannel(kGreen, 302);
+    const GammaTables::Reader second(tables);
+    tables.BuildChannel(kGreen, 303);
+    tables.BuildChannel(kGreen, 304);
+    EXPECT_TRUE(Same(GammaTables::Reader(tables).get(), Built(200, 304, 100)));
+    EXPECT_TRUE(Same(first.get(), Built(200, 301, 100)));
+    EXPECT_TRUE(Same(second.get(), Built(200, 302, 100)));
+}
+
 // One thread rebuilds between two gamma triples as fast as it can, another
 // corrects frames: each frame must equal the frame corrected with one of the
 // two whole sets.
