@@ -16,6 +16,9 @@
 namespace zvk {
 namespace {
 
+// How far ahead of the block being corrected to prefetch the frame.
+constexpr size_t kPrefetchAhead = 1024;
+
 // Tables copied for one call, on a 64-byte boundary so that no table load
 // splits a cache line. Aligned by hand: a 32-bit Windows build does not keep
 // alignas(64) for locals.
@@ -150,8 +153,11 @@ void CorrectFrame(uint8_t* pixels, uint32_t count, const YuvDeltaPlanes& planes)
 {
     const uint32_t words = count >> 1;
     uint32_t n = 0;
-    for (; n + 32 <= words; n += 32, pixels += 128)
+    for (; n + 32 <= words; n += 32, pixels += 128) {
+        _mm_prefetch(reinterpret_cast<const char*>(pixels + kPrefetchAhead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pixels + kPrefetchAhead + 64), _MM_HINT_T0);
         CorrectBlock<kAveraged, kWide>(pixels, planes, ~__mmask64{0}, ~__mmask64{0});
+    }
     if (n < words) {
         const uint32_t bytes = 4 * (words - n);
         CorrectBlock<kAveraged, kWide>(pixels, planes, FirstBytes(bytes), bytes > 64 ? FirstBytes(bytes - 64) : 0);
@@ -228,6 +234,9 @@ void CorrectRgb24Avx512(uint8_t* pixels, uint32_t count, const int32_t* lut)
     const size_t size = size_t{count} * 3;
     size_t i = 0;
     for (; i + 192 <= size; i += 192) {
+        _mm_prefetch(reinterpret_cast<const char*>(pixels + i + kPrefetchAhead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pixels + i + kPrefetchAhead + 64), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(pixels + i + kPrefetchAhead + 128), _MM_HINT_T0);
         CorrectRgbVector(pixels + i, t, 0, ~__mmask64{0});
         CorrectRgbVector(pixels + i + 64, t, 1, ~__mmask64{0});
         CorrectRgbVector(pixels + i + 128, t, 2, ~__mmask64{0});
