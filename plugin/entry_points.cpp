@@ -8,11 +8,6 @@ namespace {
 
 PluginState gState;
 
-int32_t LiveGamma(const SettingsRecord& live, int channel)
-{
-    return channel == kRed ? live.RGamma : channel == kGreen ? live.GGamma : live.BGamma;
-}
-
 // Pixels in the stored format, or 0 when a dimension is 0 or below (their
 // product would wrap to a huge count). A 32-bit product, as the host's.
 uint32_t PixelCount(const PluginState& state)
@@ -54,11 +49,6 @@ PluginState& State()
     return gState;
 }
 
-void RebuildChannel(int channel)
-{
-    gState.tables.BuildChannel(channel, LiveGamma(gState.store.current, channel));
-}
-
 void Init(const InitParams* params)
 {
     fw::ModuleStateGuard guard;
@@ -88,9 +78,9 @@ int32_t Process(const FrameParams* params)
     if (!params || !params->pixels || !params->section)
         return 0;
     if (gState.store.SelectSection(SectionId(*params->section))) {
-        RebuildChannel(kRed);
-        RebuildChannel(kGreen);
-        RebuildChannel(kBlue);
+        // One published set for all three, so no reader sees a half-switched section.
+        const SettingsRecord& live = gState.store.current;
+        gState.tables.BuildChannels(live.RGamma, live.GGamma, live.BGamma);
     }
     if (gState.store.current.Enable)
         CorrectFrame(gState, params->pixels);

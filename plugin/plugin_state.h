@@ -23,9 +23,6 @@ struct PluginState {
 // The one instance, alive for the library's whole life.
 PluginState& State();
 
-// Rebuilds one channel's tables from its live gamma.
-void RebuildChannel(int channel);
-
 void Init(const InitParams* params);
 int32_t SetFormat(const FrameFormat* format);
 int32_t Process(const FrameParams* params);

@@ -8,19 +8,12 @@
 #include <vector>
 
 #include "settings/settings_text.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using zvk::SettingDescriptor;
 using zvk::SettingsText;
-
-#define CHECK(condition)                                                          \
-    do {                                                                          \
-        if (!(condition)) {                                                       \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                         \
-        }                                                                         \
-    } while (0)
 
 bool Inside(std::string_view part, const char* begin, size_t size)
 {

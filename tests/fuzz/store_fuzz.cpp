@@ -11,20 +11,13 @@
 
 #include "settings/settings_store.h"
 #include "tests/native/settings_fakes.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using zvk::SettingsRecord;
 using zvk::SettingsStore;
 using zvk::fake::kIniPath;
-
-#define CHECK(condition)                                                                     \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                    \
-        }                                                                                    \
-    } while (0)
 
 // The host's answers, the same for the same section within one input.
 uint64_t gAnswerSeed = 0;

@@ -13,17 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/native/built_tables.h"
+
 namespace zvk {
 namespace {
-
-TableSet Built(int32_t red, int32_t green, int32_t blue)
-{
-    TableSet set{};
-    BuildChannel(set, kRed, red);
-    BuildChannel(set, kGreen, green);
-    BuildChannel(set, kBlue, blue);
-    return set;
-}
 
 bool Same(const TableSet* a, const TableSet& b)
 {

@@ -5,17 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/native/built_tables.h"
+
 namespace zvk {
 namespace {
-
-TableSet Built(int32_t red, int32_t green, int32_t blue)
-{
-    TableSet set{};
-    BuildChannel(set, kRed, red);
-    BuildChannel(set, kGreen, green);
-    BuildChannel(set, kBlue, blue);
-    return set;
-}
 
 bool SameDelta(const YuvDeltaEntry& a, const YuvDeltaEntry& b)
 {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/native/built_tables.h"
+
 // GCC 12 warns about the guarded copies below for sizes no call passes.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Warray-bounds"
@@ -21,15 +23,6 @@
 
 namespace zvk {
 namespace {
-
-TableSet Built(int32_t red, int32_t green, int32_t blue)
-{
-    TableSet set{};
-    BuildChannel(set, kRed, red);
-    BuildChannel(set, kGreen, green);
-    BuildChannel(set, kBlue, blue);
-    return set;
-}
 
 // Tables no gamma produces but the kernels must treat the same way: random
 // deltas at and within the bounds BuildChannel keeps, and random lut entries

@@ -6,19 +6,12 @@
 #include <random>
 #include <vector>
 
+#include "tests/native/built_tables.h"
+
 namespace zvk {
 namespace {
 
 using Word = std::array<uint8_t, 4>;
-
-TableSet Built(int32_t red, int32_t green, int32_t blue)
-{
-    TableSet set{};
-    BuildChannel(set, kRed, red);
-    BuildChannel(set, kGreen, green);
-    BuildChannel(set, kBlue, blue);
-    return set;
-}
 
 Word CorrectWord(YuvKernel kernel, Word word, const TableSet& set)
 {

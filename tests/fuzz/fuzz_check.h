@@ -1,0 +1,14 @@
+// An invariant check for the fuzz targets: a broken one aborts the run, and
+// libFuzzer keeps the input that broke it.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define CHECK(condition)                                                                        \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                       \
+        }                                                                                       \
+    } while (0)
