@@ -2,6 +2,7 @@
 #include "tools/output_file.h"
 
 #include "tests/native/scratch_folder.h"
+#include "tests/native/random_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes RandomBytes(size_t size, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 // Everything a pipe delivers until its writer closes.
 Bytes Drain(int fd)

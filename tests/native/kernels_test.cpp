@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/native/built_tables.h"
+#include "tests/native/random_bytes.h"
 
 namespace zvk {
 namespace {
@@ -19,14 +20,6 @@ Word CorrectWord(YuvKernel kernel, Word word, const TableSet& set)
     return word;
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 TEST(FixedProduct, RoundsTowardMinusInfinity)
 {

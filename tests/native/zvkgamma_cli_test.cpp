@@ -3,6 +3,7 @@
 #include "gamma/kernels.h"
 
 #include "tests/native/scratch_folder.h"
+#include "tests/native/random_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -50,14 +51,6 @@ protected:
     }
 };
 
-Bytes RandomBytes(size_t size, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 enum class Kernel { kYuvFirstPixel, kYuvAveraged, kRgb24 };
 
