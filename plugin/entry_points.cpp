@@ -77,12 +77,11 @@ int32_t Process(const FrameParams* params)
     // frame without pixels.
     if (!params || !params->pixels || !params->section)
         return 0;
-    if (gState.store.SelectSection(SectionId(*params->section))) {
-        // One published set for all three, so no reader sees a half-switched section.
-        const SettingsRecord& live = gState.store.current;
-        gState.tables.BuildChannels(live.RGamma, live.GGamma, live.BGamma);
-    }
-    if (gState.store.current.Enable)
+    const LiveSettings::FrameView view = gState.live.EnterSection(SectionId(*params->section));
+    // Posted, never sent: the frame path does not wait for the dialog.
+    if (view.refreshWindow)
+        ::PostMessageA(static_cast<HWND>(view.refreshWindow), WM_GAMMA_REFRESH, kRefreshAll, 0);
+    if (view.enable)
         CorrectFrame(gState, params->pixels);
     return 1;
 }
@@ -92,14 +91,21 @@ void NoOp()
     fw::ModuleStateGuard guard;
 }
 
-void ShowDialog(const DialogParams*)
+void ShowDialog(const DialogParams* params)
 {
     fw::ModuleStateGuard guard;
+    // The trackbar class must be registered before the template is made.
+    static const INITCOMMONCONTROLSEX kControls = {sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&kControls);
+    gState.dialog.Show(params ? static_cast<HWND>(params->hostWindow) : nullptr);
 }
 
 void Close()
 {
     fw::ModuleStateGuard guard;
+    // Destroyed first, so the position it stores is saved below; no restore.
+    if (gState.dialog.m_hWnd)
+        gState.dialog.DestroyWindow();
     gState.tables.Release();
     gState.store.Save();
 }

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include "dialog/gamma_dialog.h"
 #include "gamma/gamma_tables.h"
 #include "gamma/kernels.h"
 #include "plugin/host_records.h"
+#include "plugin/live_settings.h"
 #include "settings/settings_store.h"
 
 namespace zvk {
@@ -13,11 +15,14 @@ namespace zvk {
 struct PluginState {
     SettingsStore store;
     GammaTables tables;
+    // Every use of the store and every table request goes through here.
+    LiveSettings live{store, tables};
     Kernels kernels = PortableKernels();
     int32_t width = 0;
     int32_t height = 0;
     int32_t colourFormat = 0;
     int32_t yuvVariant = 0;
+    GammaDialog dialog{live, tables};
 };
 
 // The one instance, alive for the library's whole life.

@@ -1,0 +1,107 @@
+#include "dialog/curve_view.h"
+
+#include "dialog/curve_points.h"
+
+namespace zvk {
+
+CurveView::CurveView(fw::CStatic* pControl) : m_pControl(pControl)
+{
+    m_pControl->GetClientRect(&m_rcClient);
+    m_nWidth = m_rcClient.right - m_rcClient.left;
+    m_nHeight = m_rcClient.bottom - m_rcClient.top;
+    if (m_nWidth <= 0 || m_nHeight <= 0) {
+        // Nothing to draw on: every operation then does nothing.
+        m_nWidth = m_nHeight = 0;
+        return;
+    }
+    m_pPoints.reset(new POINT[static_cast<size_t>(m_nWidth)]);
+    m_rows.reset(new int32_t[static_cast<size_t>(m_nWidth)]);
+    for (int32_t i = 0; i < m_nWidth; ++i)
+        m_pPoints[i] = {i, 0};
+    fw::CClientDC client(m_pControl->m_hWnd);
+    m_bitmap.CreateCompatibleBitmap(client, m_nWidth, m_nHeight);
+    Clear(RGB(0, 0, 0));
+    m_pControl->SetBitmap(m_bitmap.GetSafeHandle());
+}
+
+CurveView::~CurveView()
+{
+    // The control must stop showing the bitmap before it is deleted.
+    m_pControl->SetBitmap(nullptr);
+}
+
+void CurveView::Clear(COLORREF colour)
+{
+    if (!m_bitmap.GetSafeHandle())
+        return;
+    fw::CClientDC client(m_pControl->m_hWnd);
+    fw::CDC memory;
+    memory.CreateCompatibleDC(client);
+    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
+    fw::CBrush brush(colour);
+    memory.FillRect(m_rcClient, brush.GetSafeHandle());
+}
+
+void CurveView::PlotTable(const int32_t* table, int count, COLORREF colour, int mixMode, int style, int sampling,
+                          int32_t maxValue)
+{
+    if (!m_bitmap.GetSafeHandle() || count < 2)
+        return;
+    ResampleTable(table, count, m_nWidth, m_nHeight, sampling, maxValue, m_rows.get());
+    for (int32_t i = 0; i < m_nWidth; ++i)
+        m_pPoints[i].y = m_rows[i];
+    DrawPoints(colour, mixMode, style);
+}
+
+void CurveView::DrawPoints(COLORREF colour, int mixMode, int style)
+{
+    if (!m_bitmap.GetSafeHandle() || style < kCurveLine || style > kCurveDots)
+        return;
+    fw::CClientDC client(m_pControl->m_hWnd);
+    fw::CDC memory;
+    memory.CreateCompatibleDC(client);
+    fw::CPen pen(PS_SOLID, 1, colour);
+    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
+    fw::SelectScope selectedPen(memory, pen.GetSafeHandle());
+    // Logical y counts upward from the bottom row.
+    memory.SetMapMode(MM_ANISOTROPIC);
+    memory.SetWindowExt(1, 1);
+    memory.SetViewportExt(1, -1);
+    memory.SetViewportOrg(0, m_nHeight - 1);
+    memory.SetROP2(mixMode);
+    const POINT* points = m_pPoints.get();
+    switch (style) {
+    case kCurveLine: {
+        memory.Polyline(points, m_nWidth);
+        // The polyline leaves out its last point.
+        const POINT& last = points[m_nWidth - 1];
+        memory.SetPixel(last.x, last.y, colour);
+        break;
+    }
+    case kCurveBars:
+        for (int32_t i = 0; i < m_nWidth; ++i) {
+            memory.MoveTo(points[i].x, 0);
+            memory.LineTo(points[i].x, points[i].y);
+            memory.SetPixel(points[i].x, points[i].y, colour);
+        }
+        break;
+    case kCurveDots:
+        for (int32_t i = 0; i < m_nWidth; ++i)
+            memory.SetPixel(points[i].x, points[i].y, colour);
+        break;
+    }
+}
+
+void CurveView::Present()
+{
+    if (!m_bitmap.GetSafeHandle())
+        return;
+    fw::CClientDC client(m_pControl->m_hWnd);
+    fw::CDC memory;
+    memory.CreateCompatibleDC(client);
+    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
+    client.BitBlt(0, 0, m_rcClient.right - m_rcClient.left, m_rcClient.bottom - m_rcClient.top, memory, 0, 0,
+                  SRCCOPY);
+}
+
+}  // namespace zvk

@@ -1,0 +1,279 @@
+#include "dialog/gamma_dialog.h"
+
+#include "dialog/curve_points.h"
+#include "dialog/slider_scale.h"
+#include "resources/resource_ids.h"
+
+namespace zvk {
+namespace {
+
+constexpr COLORREF kBackground = RGB(0, 0, 64);
+constexpr COLORREF kChannelColours[3] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
+constexpr int kFlashMs = 60;
+constexpr int32_t kCurveMax = 255;
+
+int32_t GammaOf(const SettingsRecord& record, int channel)
+{
+    return channel == kRed ? record.RGamma : channel == kGreen ? record.GGamma : record.BGamma;
+}
+
+RefreshKind TextKind(int channel)
+{
+    return static_cast<RefreshKind>(kRefreshRedText + channel);
+}
+
+}  // namespace
+
+AboutBox::AboutBox() : CDialog(IDD_ABOUT) {}
+
+GammaDialog::GammaDialog(LiveSettings& live, const GammaTables& tables)
+    : CDialog(IDD_GAMMA), m_live(live), m_tables(tables)
+{
+}
+
+GammaDialog::~GammaDialog() = default;
+
+fw::MessageMap GammaDialog::GetMessageMap() const
+{
+    static constexpr fw::MessageEntry kMap[] = {
+        fw::OnMessage<&GammaDialog::OnClose>(WM_CLOSE),
+        fw::OnCommand<&GammaDialog::OnCancelButton>(IDC_CANCEL),
+        fw::OnCommand<&GammaDialog::OnOkButton>(IDC_OK),
+        fw::OnCommand<&GammaDialog::OnAbout>(IDC_ABOUT),
+        fw::OnMessage<&GammaDialog::OnDestroy>(WM_DESTROY),
+        fw::OnHScroll<&GammaDialog::OnHScroll>(),
+        fw::OnCommand<&GammaDialog::OnLink>(IDC_LINK),
+        fw::OnCommand<&GammaDialog::OnDefaults>(IDC_DEFAULTS),
+        fw::OnCommand<&GammaDialog::OnOnBox>(IDC_ON),
+        fw::OnPrivateMessage<&GammaDialog::OnRefresh>(WM_GAMMA_REFRESH),
+    };
+    return fw::MapOf(kMap);
+}
+
+void GammaDialog::DoDataExchange(fw::DataExchange& exchange)
+{
+    exchange.Control(IDC_ON, m_chkOn);
+    exchange.Control(IDC_OK, m_btnOk);
+    exchange.Control(IDC_DEFAULTS, m_btnDefaults);
+    exchange.Control(IDC_LINK, m_chkLink);
+    exchange.Control(IDC_CURVE, m_curvePicture);
+    exchange.Control(IDC_TEXT_RED, m_txtRed);
+    exchange.Control(IDC_TEXT_BLUE, m_txtBlue);
+    exchange.Control(IDC_SLIDER_RED, m_sldRed);
+    exchange.Control(IDC_SLIDER_BLUE, m_sldBlue);
+    exchange.Control(IDC_TEXT_GREEN, m_txtGreen);
+    exchange.Control(IDC_SLIDER_GREEN, m_sldGreen);
+}
+
+void GammaDialog::Show(HWND hostWindow)
+{
+    if (m_hWnd) {
+        SetFocus();
+        FlashCaption(2);
+        return;
+    }
+    // A window that failed to open leaves the host attached; attach anew.
+    m_hostWnd.Attach(hostWindow);
+    if (Create(&m_hostWnd))
+        ShowWindow(SW_SHOW);
+}
+
+void GammaDialog::FlashCaption(int n)
+{
+    int toggles = 0;
+    do {
+        FlashWindow(TRUE);
+        ::Sleep(kFlashMs);
+    } while (++toggles < 2 * n);
+}
+
+BOOL GammaDialog::OnInitDialog()
+{
+    PlaceWindow();
+    m_live.TakeSnapshot();
+    m_pCurveView = std::make_unique<CurveView>(&m_curvePicture);
+    for (const fw::CSliderCtrl* slider : {&m_sldRed, &m_sldGreen, &m_sldBlue})
+        slider->SetRange(kSliderMin, kSliderMax, TRUE);
+    // Page size 0: a click into the channel or Page Up/Down moves nothing.
+    for (const fw::CSliderCtrl* slider : {&m_sldRed, &m_sldGreen, &m_sldBlue})
+        slider->SetPageSize(0);
+    m_live.SetRefreshWindow(m_hWnd);
+    Post(kRefreshAll);
+    return TRUE;
+}
+
+// The stored position, or centred over the host window when there is none
+// or it lies right of or below the screen, then kept on the screen.
+void GammaDialog::PlaceWindow()
+{
+    const DialogPos stored = m_live.GetDialogPos();
+    int x = stored.x;
+    int y = stored.y;
+    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
+    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+    if ((x == kNoDialogPos && y == kNoDialogPos) || x >= screenWidth || y >= screenHeight) {
+        RECT own = {};
+        RECT host = {};
+        GetWindowRect(&own);
+        m_hostWnd.GetWindowRect(&host);
+        const int width = own.right - own.left;
+        const int height = own.bottom - own.top;
+        x = own.left + (host.left + host.right) / 2 - (own.left + own.right) / 2;
+        y = own.top + (host.top + host.bottom) / 2 - (own.top + own.bottom) / 2;
+        if (x + width >= screenWidth)
+            x = screenWidth - width;
+        if (y + height >= screenHeight)
+            y = screenHeight - height;
+        if (x < 0)
+            x = 0;
+        if (y < 0)
+            y = 0;
+    }
+    SetWindowPos(nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void GammaDialog::OnOkButton()
+{
+    DestroyWindow();
+}
+
+void GammaDialog::OnCancelButton()
+{
+    PostMessage(WM_CLOSE);
+}
+
+void GammaDialog::OnClose()
+{
+    // Every section back to the opening, the tables with them.
+    m_live.RestoreSnapshot();
+    DestroyWindow();
+}
+
+void GammaDialog::OnAbout()
+{
+    // Owned by this window, so that it is disabled while the box runs and
+    // the box cannot be opened twice.
+    m_aboutBox.DoModal(m_hWnd);
+}
+
+void GammaDialog::OnDestroy()
+{
+    RECT rect = {};
+    GetWindowRect(&rect);
+    m_live.SetDialogPos(rect.left, rect.top);
+    m_live.SetRefreshWindow(nullptr);
+    m_pCurveView.reset();
+    Default();
+}
+
+void GammaDialog::PostNcDestroy()
+{
+    m_hostWnd.Detach();
+}
+
+const fw::CSliderCtrl& GammaDialog::Slider(int channel) const
+{
+    return channel == kRed ? m_sldRed : channel == kGreen ? m_sldGreen : m_sldBlue;
+}
+
+void GammaDialog::OnHScroll(UINT, UINT, HWND scrollBar)
+{
+    // Every notification counts, each step of a drag included; the position
+    // is read from the slider, not taken from the message.
+    int moved = -1;
+    for (int channel = kRed; channel <= kBlue && moved < 0; ++channel) {
+        if (Slider(channel).m_hWnd == scrollBar)
+            moved = channel;
+    }
+    if (moved >= 0) {
+        const fw::CSliderCtrl& slider = Slider(moved);
+        const bool linked = m_live.MoveGamma(moved, PositionToGamma(slider.GetPos()));
+        Post(TextKind(moved));
+        for (int other = kRed; linked && other <= kBlue; ++other) {
+            if (other == moved)
+                continue;
+            Slider(other).SetPos(slider.GetPos());
+            Post(TextKind(other));
+        }
+    }
+    Post(kRefreshCurve);
+    Default();
+}
+
+void GammaDialog::OnLink()
+{
+    const int binding = m_chkLink.GetCheck();
+    m_live.SetBinding(binding);
+    if (binding == BST_UNCHECKED)
+        return;
+    const int position = (m_sldGreen.GetPos() + m_sldBlue.GetPos() + m_sldRed.GetPos()) / 3;
+    for (const fw::CSliderCtrl* slider : {&m_sldRed, &m_sldGreen, &m_sldBlue})
+        slider->SetPos(position);
+    m_live.SetAllGammas(PositionToGamma(position));
+    Post(kRefreshRedText);
+    Post(kRefreshGreenText);
+    Post(kRefreshBlueText);
+    Post(kRefreshCurve);
+}
+
+void GammaDialog::OnDefaults()
+{
+    // The snapshot stays: Cancel still returns to the opening.
+    m_live.ResetToDefaults();
+    Post(kRefreshAll);
+}
+
+void GammaDialog::OnOnBox()
+{
+    m_live.SetEnable(m_chkOn.GetCheck());
+    Post(kRefreshEnabling);
+}
+
+LRESULT GammaDialog::OnRefresh(WPARAM kind, LPARAM)
+{
+    if (kind > kRefreshEnabling)
+        return 1;
+    const SettingsRecord live = m_live.Current();
+    const auto wants = [kind](RefreshKind step) { return kind == kRefreshAll || kind == step; };
+    if (kind == kRefreshAll) {
+        for (int channel = kRed; channel <= kBlue; ++channel)
+            Slider(channel).SetPos(PositionOfGamma(GammaOf(live, channel)));
+        m_chkLink.SetCheck(live.Binding ? BST_CHECKED : BST_UNCHECKED);
+        m_chkOn.SetCheck(live.Enable ? BST_CHECKED : BST_UNCHECKED);
+    }
+    const fw::CStatic* texts[3] = {&m_txtRed, &m_txtGreen, &m_txtBlue};
+    for (int channel = kRed; channel <= kBlue; ++channel) {
+        if (wants(TextKind(channel))) {
+            char text[kGammaTextSize];
+            FormatGamma(GammaOf(live, channel), text);
+            texts[channel]->SetWindowText(text);
+        }
+    }
+    if (wants(kRefreshCurve))
+        DrawCurves();
+    if (wants(kRefreshEnabling)) {
+        const BOOL enable = live.Enable ? TRUE : FALSE;
+        for (const fw::CWnd* control : {static_cast<const fw::CWnd*>(&m_sldRed), static_cast<const fw::CWnd*>(&m_sldGreen),
+                                        static_cast<const fw::CWnd*>(&m_sldBlue), static_cast<const fw::CWnd*>(&m_chkLink)})
+            control->EnableWindow(enable);
+    }
+    return 1;
+}
+
+// The curves of the tables frames are corrected with: one whole published
+// set, held while it is drawn.
+void GammaDialog::DrawCurves()
+{
+    if (!m_pCurveView)
+        return;
+    const GammaTables::Reader tables(m_tables);
+    if (!tables.get())
+        return;
+    m_pCurveView->Clear(kBackground);
+    for (int channel = kRed; channel <= kBlue; ++channel)
+        m_pCurveView->PlotTable(tables->lut + 256 * channel, 256, kChannelColours[channel], R2_MERGEPEN,
+                                kCurveLine, kSampleLinear, kCurveMax);
+    m_pCurveView->Present();
+}
+
+}  // namespace zvk

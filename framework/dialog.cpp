@@ -1,0 +1,100 @@
+#include "framework/dialog_keys.h"
+#include "framework/module_state.h"
+#include "framework/window.h"
+
+namespace zvk::fw {
+
+CDialog::~CDialog()
+{
+    // The library may unload with the window still open (a host that never
+    // calls Close); the window must not call into a destroyed object.
+    if (m_hWnd) {
+        ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+        if (modeless_)
+            DialogKeys::Remove(m_hWnd);
+    }
+}
+
+BOOL CDialog::Create(CWnd* parent)
+{
+    modeless_ = true;
+    const HWND window = ::CreateDialogParamA(ResourceModule(), MAKEINTRESOURCEA(templateId_),
+                                             parent ? parent->m_hWnd : nullptr, DialogProc,
+                                             reinterpret_cast<LPARAM>(this));
+    return window != nullptr;
+}
+
+INT_PTR CDialog::DoModal(HWND owner)
+{
+    modeless_ = false;
+    return ::DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId_), owner, DialogProc,
+                             reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Handlers run from the host's message loop, outside any entry point:
+    // whatever they load (the About box) must come from this library.
+    ModuleStateGuard guard;
+    auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(lParam);
+        ::SetWindowLongPtrA(window, DWLP_USER, lParam);
+        self->Attach(window);
+        if (self->modeless_)
+            DialogKeys::Add(window);
+        DataExchange exchange(window);
+        self->DoDataExchange(exchange);
+        return self->OnInitDialog();
+    }
+    if (!self)
+        return FALSE;
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(window, DWLP_USER, 0);
+        if (self->modeless_)
+            DialogKeys::Remove(window);
+        self->Detach();
+        self->PostNcDestroy();
+        return FALSE;
+    }
+    return self->Dispatch(message, wParam, lParam);
+}
+
+INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (const MessageEntry* entry = Find(message, wParam)) {
+        wantDefault_ = false;
+        const LRESULT result = entry->call(*this, wParam, lParam);
+        if (wantDefault_)
+            return FALSE;
+        ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    // The dialog keys: Enter and Esc arrive as commands 1 and 2.
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        if (LOWORD(wParam) == IDOK) {
+            OnOK();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            OnCancel();
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+const MessageEntry* CDialog::Find(UINT message, WPARAM wParam) const
+{
+    const MessageMap map = GetMessageMap();
+    for (size_t i = 0; i < map.count; ++i) {
+        const MessageEntry& entry = map.entries[i];
+        if (entry.message != message)
+            continue;
+        if (message != WM_COMMAND || (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == entry.commandId))
+            return &entry;
+    }
+    return nullptr;
+}
+
+}  // namespace zvk::fw

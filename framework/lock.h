@@ -1,0 +1,33 @@
+// The one kind of lock the plug-in takes: short, never held across a frame.
+// Portable interface; the system's lock behind it (a critical section on
+// Windows, which every Windows has, so no threads runtime is pulled in).
+#pragma once
+
+namespace zvk::fw {
+
+class Lock {
+public:
+    Lock();
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+    void Acquire();
+    void Release();
+
+private:
+    void* impl_;
+};
+
+class LockGuard {
+public:
+    explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Acquire(); }
+    ~LockGuard() { lock_.Release(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    Lock& lock_;
+};
+
+}  // namespace zvk::fw

@@ -1,0 +1,24 @@
+#include <mutex>
+
+#include "framework/lock.h"
+
+namespace zvk::fw {
+
+Lock::Lock() : impl_(new std::mutex) {}
+
+Lock::~Lock()
+{
+    delete static_cast<std::mutex*>(impl_);
+}
+
+void Lock::Acquire()
+{
+    static_cast<std::mutex*>(impl_)->lock();
+}
+
+void Lock::Release()
+{
+    static_cast<std::mutex*>(impl_)->unlock();
+}
+
+}  // namespace zvk::fw
