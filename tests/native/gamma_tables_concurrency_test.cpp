@@ -7,10 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "tests/native/built_tables.h"
@@ -172,6 +177,202 @@ TEST(GammaTablesConcurrency, ConcurrentWritersLoseNoRequest)
     BuildChannel(expected, kRed, 777);
     BuildChannel(expected, kBlue, 20);
     EXPECT_TRUE(Same(GammaTables::Reader(tables).get(), expected));
+}
+
+// Races two writers for the last free slot, trial after trial: three readers
+// hold the published set and two older ones, then the first writer builds
+// into the free slot while the second, on its own thread and let go at the
+// same moment, comes in at a different point of that build each trial (the
+// first writer's last run sets the scale: TSan slows it tenfold). Only trials in which the
+// second came in while the first was still at work show anything, so the
+// race goes on until there are enough of those (a busy machine may run the
+// two threads on one core for a while).
+using Writer = std::function<void(GammaTables&)>;
+using SetCheck = std::function<bool(const TableSet*)>;
+using Clock = std::chrono::steady_clock;
+struct RaceOutcome {
+    int trials = 0, overlapped = 0, wrong = 0;
+};
+RaceOutcome RaceForTheLastFreeSlot(const Writer& first, const Writer& second, const SetCheck& whileHeld,
+                                   const SetCheck& afterwards)
+{
+    constexpr int kMaxTrials = 4000, kEnoughOverlaps = 200;
+    RaceOutcome outcome;
+    GammaTables tables;
+    if (!tables.Allocate())
+        return outcome;
+    std::atomic<int> go{0}, done{0};
+    std::atomic<bool> firstAtWork{false};
+    std::atomic<int> overlapped{0};
+    std::atomic<int64_t> firstTook{0};  // nanoseconds
+    std::thread other([&] {
+        for (int trial = 1;; ++trial) {
+            int now;
+            while ((now = go.load()) != trial && now >= 0)
+                std::this_thread::yield();
+            if (now < 0)
+                break;
+            const auto until = Clock::now() + std::chrono::nanoseconds(firstTook.load() * (trial * 37 % 100) / 100);
+            while (Clock::now() < until) {
+            }
+            overlapped.fetch_add(firstAtWork.load());
+            second(tables);
+            done.store(trial);
+        }
+    });
+    for (int& trial = outcome.trials; trial < kMaxTrials && overlapped.load() < kEnoughOverlaps;) {
+        bool right;
+        {
+            std::optional<GammaTables::Reader> held[3];
+            for (int i = 0; i < 3; ++i) {
+                tables.BuildChannels(100, 100, 102 - i);
+                held[i].emplace(tables);
+            }
+            firstAtWork.store(true);
+            const auto start = Clock::now();
+            go.store(++trial);
+            first(tables);
+            firstAtWork.store(false);
+            firstTook.store(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+            while (done.load() != trial)
+                std::this_thread::yield();
+            right = whileHeld(GammaTables::Reader(tables).get());
+        }
+        right = afterwards(GammaTables::Reader(tables).get()) && right;
+        outcome.wrong += !right;
+    }
+    go.store(-1);
+    other.join();
+    outcome.overlapped = overlapped.load();
+    return outcome;
+}
+
+TEST(GammaTablesConcurrency, ARequestLeftToABuildThatFillsThePoolIsNotLost)
+{
+    const TableSet both = Built(200, 555, 100);
+    const RaceOutcome race = RaceForTheLastFreeSlot(
+        [](GammaTables& t) { t.BuildChannel(kRed, 200); }, [](GammaTables& t) { t.BuildChannel(kGreen, 555); },
+        [](const TableSet*) { return true; }, [&](const TableSet* set) { return Same(set, both); });
+    EXPECT_EQ(race.wrong, 0) << "of " << race.trials << " trials";
+    std::printf("%d trials, %d overlapped\n", race.trials, race.overlapped);
+}
+
+// A linked slider and a section switch at the same moment: whichever comes
+// second, each is published as one whole set.
+TEST(GammaTablesConcurrency, TwoTriplesRequestedAtOnceArePublishedWhole)
+{
+    const TableSet before = Built(100, 100, 100), linked = Built(200, 200, 200), section = Built(50, 60, 70);
+    const RaceOutcome race = RaceForTheLastFreeSlot(
+        [](GammaTables& t) { t.BuildChannels(200, 200, 200); }, [](GammaTables& t) { t.BuildChannels(50, 60, 70); },
+        [&](const TableSet* set) { return Same(set, before) || Same(set, linked) || Same(set, section); },
+        [&](const TableSet* set) { return Same(set, linked) || Same(set, section); });
+    EXPECT_EQ(race.wrong, 0) << "of " << race.trials << " trials";
+    std::printf("%d trials, %d overlapped\n", race.trials, race.overlapped);
+}
+
+// Which requested gamma built a block: every candidate's blocks differ.
+class BlockIndex {
+public:
+    bool Add(int channel, int32_t gamma)
+    {
+        TableSet set{};
+        BuildChannel(set, channel, gamma);
+        return gammas_[channel].emplace(Key(set, channel), gamma).second;
+    }
+    // 0 when no candidate built this block.
+    int32_t Find(const TableSet& set, int channel) const
+    {
+        const auto found = gammas_[channel].find(Key(set, channel));
+        return found == gammas_[channel].end() ? 0 : found->second;
+    }
+
+private:
+    static std::string Key(const TableSet& set, int channel)
+    {
+        std::string key(reinterpret_cast<const char*>(set.lut + 256 * channel), 256 * sizeof(int32_t));
+        key.append(reinterpret_cast<const char*>(set.yuvDelta + 256 * channel), 256 * sizeof(YuvDeltaEntry));
+        return key;
+    }
+    std::unordered_map<std::string, int32_t> gammas_[3];
+};
+
+// Two writers request gamma triples (a dialog and section switches), three
+// readers hold sets (two frame paths and the curve view). Triple k of writer
+// w has gamma kBase[c] + 3 (k + 1) + w in channel c, so each block names its
+// triple and its writer. Both writers end with the same triple (writer 2 of
+// that naming), which must then be the one published whatever the order of
+// their last calls.
+TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTriples)
+{
+    constexpr int kSteps = 40, kRounds = 12;
+    constexpr int32_t kBase[3] = {20, 200, 400};
+    auto gamma = [&](int channel, int writer, int step) { return kBase[channel] + 3 * (step + 1) + writer; };
+    BlockIndex index;
+    for (int c = 0; c < 3; ++c) {
+        for (int step = -1; step < kSteps; ++step) {
+            for (int w = 0; w < 2; ++w)
+                ASSERT_TRUE(index.Add(c, gamma(c, w, step))) << "gamma " << gamma(c, w, step) << " not told apart";
+        }
+        ASSERT_TRUE(index.Add(c, gamma(c, 2, kSteps)));
+    }
+    struct Findings {
+        int holds = 0, unrequested = 0, split = 0, backwards = 0;
+    };
+
+    for (int round = 0; round < kRounds; ++round) {
+        GammaTables tables;
+        ASSERT_TRUE(tables.Allocate());
+        tables.BuildChannels(gamma(kRed, 0, -1), gamma(kGreen, 0, -1), gamma(kBlue, 0, -1));
+        std::atomic<bool> stop{false};
+        Findings found[3];
+        std::vector<std::thread> threads;
+        for (Findings& f : found) {
+            threads.emplace_back([&tables, &stop, &index, &f, &kBase] {
+                int32_t last[3][3] = {};  // newest gamma seen per channel and writer
+                while (!stop.load()) {
+                    const GammaTables::Reader held(tables);
+                    int triple[3];
+                    for (int c = 0; c < 3; ++c) {
+                        const int32_t g = index.Find(*held.get(), c);
+                        if (g == 0) {
+                            ++f.unrequested;
+                            triple[c] = -c - 1;
+                            continue;
+                        }
+                        triple[c] = g - kBase[c];
+                        int32_t& newest = last[c][triple[c] % 3];
+                        f.backwards += g < newest;
+                        newest = g;
+                    }
+                    f.split += triple[0] != triple[1] || triple[1] != triple[2];
+                    ++f.holds;
+                    std::this_thread::yield();  // keeps the set a while: slots run out
+                }
+            });
+        }
+        std::thread writers[2];
+        for (int w = 0; w < 2; ++w) {
+            writers[w] = std::thread([&, w] {
+                for (int step = 0; step < kSteps; ++step)
+                    tables.BuildChannels(gamma(kRed, w, step), gamma(kGreen, w, step), gamma(kBlue, w, step));
+                tables.BuildChannels(gamma(kRed, 2, kSteps), gamma(kGreen, 2, kSteps), gamma(kBlue, 2, kSteps));
+            });
+        }
+        for (std::thread& writer : writers)
+            writer.join();
+        stop.store(true);
+        for (std::thread& reader : threads)
+            reader.join();
+        for (const Findings& f : found) {
+            EXPECT_GT(f.holds, 0);
+            EXPECT_EQ(f.unrequested, 0) << "of " << f.holds << " holds in round " << round;
+            EXPECT_EQ(f.split, 0) << "of " << f.holds << " holds in round " << round;
+            EXPECT_EQ(f.backwards, 0) << "of " << f.holds << " holds in round " << round;
+        }
+        EXPECT_TRUE(Same(GammaTables::Reader(tables).get(),
+                         Built(gamma(kRed, 2, kSteps), gamma(kGreen, 2, kSteps), gamma(kBlue, 2, kSteps))))
+            << "round " << round;
+    }
 }
 
 }  // namespace
