@@ -70,24 +70,29 @@ void CurveView::DrawPoints(COLORREF colour, int mixMode, int style)
     memory.SetViewportOrg(0, m_nHeight - 1);
     memory.SetROP2(mixMode);
     const POINT* points = m_pPoints.get();
+    // A point's own pixel is set plainly, whatever the mix: the system's
+    // SetPixel would mix it too.
+    const auto setPixel = [&](const POINT& point) {
+        memory.SetROP2(R2_COPYPEN);
+        memory.SetPixel(point.x, point.y, colour);
+        memory.SetROP2(mixMode);
+    };
     switch (style) {
-    case kCurveLine: {
-        memory.Polyline(points, m_nWidth);
+    case kCurveLine:
         // The polyline leaves out its last point.
-        const POINT& last = points[m_nWidth - 1];
-        memory.SetPixel(last.x, last.y, colour);
+        memory.Polyline(points, m_nWidth);
+        setPixel(points[m_nWidth - 1]);
         break;
-    }
     case kCurveBars:
         for (int32_t i = 0; i < m_nWidth; ++i) {
             memory.MoveTo(points[i].x, 0);
             memory.LineTo(points[i].x, points[i].y);
-            memory.SetPixel(points[i].x, points[i].y, colour);
+            setPixel(points[i]);
         }
         break;
     case kCurveDots:
         for (int32_t i = 0; i < m_nWidth; ++i)
-            memory.SetPixel(points[i].x, points[i].y, colour);
+            setPixel(points[i]);
         break;
     }
 }
