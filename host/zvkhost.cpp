@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_ui.h"
 #include "plugin/host_records.h"
 
 namespace {
@@ -476,6 +477,10 @@ int main(int argc, char** argv)
     }
     std::istream& script = fromStdin ? std::cin : file;
 
+    if (!zvkhost::StartUi(descriptor)) {
+        std::fprintf(stderr, "zvkhost: cannot start the UI thread\n");
+        return 1;
+    }
     Host host(module, descriptor);
     int errors = 0;
     int number = 0;
@@ -487,10 +492,18 @@ int main(int argc, char** argv)
         if (words.empty() || words[0][0] == '#')
             continue;
         std::string error;
-        if (!host.Run(words, error)) {
+        // Window commands wait and type on this thread; everything else, the
+        // plug-in's entry points above all, runs on the UI thread.
+        bool done = false;
+        if (zvkhost::IsWindowCommand(words[0]))
+            done = zvkhost::WindowCommand(words, error);
+        else
+            zvkhost::OnUi([&] { done = host.Run(words, error); });
+        if (!done) {
             std::printf("error: line %d: %s\n", number, error.c_str());
             ++errors;
         }
     }
+    zvkhost::StopUi();
     return errors ? 1 : 0;
 }
