@@ -3,8 +3,10 @@
 
 On the same raw frames (FFmpeg's testsrc2 pattern, written once to a
 temporary folder) it times, in one invocation:
-  - our kernels at the fastest level this CPU has (zvk_kernel_timing --input),
-    and the in-place streaming pass over the same frames;
+  - our kernels at every level and variant this CPU has, each forced, and
+    as Init chooses them (zvk_kernel_timing --input), natively and, with
+    --win32, the 32-bit build under Wine; and the in-place streaming pass
+    over the same frames;
   - FFmpeg single-threaded: lutrgb with gammaval on bgr24, and for YUY2 the
     chain format=bgr24,lutrgb,format=yuyv422; minus FFmpeg's own decode and
     I/O cost, measured as the same command with -vf null.
@@ -25,7 +27,6 @@ import tempfile
 # gammaval(g) raises to 1/g, as our tables do.
 GAMMAS = (2.00, 0.50, 3.16)
 LUTRGB = "lutrgb=r=gammaval({:.2f}):g=gammaval({:.2f}):b=gammaval({:.2f})".format(*GAMMAS)
-LEVELS = ["portable", "sse2", "avx2", "avx512"]
 KERNELS = [
     ("CorrectYuvFirstPixel", "yuy2", "yuyv422", "format=bgr24," + LUTRGB + ",format=yuyv422"),
     ("CorrectYuvAveraged", "yuy2", "yuyv422", "format=bgr24," + LUTRGB + ",format=yuyv422"),
@@ -62,18 +63,25 @@ def ffmpeg_seconds(ffmpeg, path, size, pix_fmt, chain):
 
 
 def ours(timing, path, size, fmt, samples, prefix=()):
-    """Median ms per kernel and level (and the streaming pass) on the frames."""
+    """Median ms per kernel and level (and the streaming pass) on the frames,
+    and the harness's notes on what Init chose."""
     out = run(list(prefix) + [timing, "--input", path, "--format", fmt, "--size", size, "--samples", str(samples)])
-    rows = {}
-    for line in out.stdout.splitlines()[1:]:
-        name, level, _, median, _, _ = line.split("\t")
-        rows[(name, level)] = float(median)
-    return rows
+    rows, notes = {}, []
+    for line in out.stdout.splitlines():
+        if line.startswith("#"):
+            notes.append(line[1:].strip())
+            continue
+        fields = line.split("\t")
+        if fields[0] == "name":
+            continue
+        rows[(fields[0], fields[1])] = float(fields[3])
+    return rows, notes
 
 
-def best_level(rows, kernel):
-    present = [l for l in LEVELS if (kernel, l) in rows]
-    return present[-1]
+def levels_of(rows, kernel):
+    """The levels timed for kernel, in the harness's order, then Init's."""
+    seen = [level for (name, level) in rows if name == kernel and level not in ("identity", "init")]
+    return seen + ["init"]
 
 
 def main():
@@ -97,6 +105,7 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="zvk-compare-") as folder:
         results = {}
+        notes = {}
         for fmt, pix_fmt in (("yuy2", "yuyv422"), ("bgr24", "bgr24")):
             path = make_frames(args.ffmpeg, folder, args.size, args.frames, pix_fmt)
             chains = {"null": "null"}
@@ -111,7 +120,9 @@ def main():
                 for key, chain in chains.items():
                     times[key].append(ffmpeg_seconds(args.ffmpeg, path, args.size, pix_fmt, chain))
                 for name, exe, prefix in builds:
-                    ourRuns[name].append(ours(exe, path, args.size, fmt, args.samples, prefix))
+                    rows, build_notes = ours(exe, path, args.size, fmt, args.samples, prefix)
+                    ourRuns[name].append(rows)
+                    notes[name] = build_notes
             null_ms = statistics.median(times["null"]) * frames_ms
             for key in chains:
                 if key == "null":
@@ -119,28 +130,32 @@ def main():
                 results[key] = {"ffmpeg": statistics.median(times[key]) * frames_ms - null_ms, "null": null_ms}
                 for name, _, _ in builds:
                     runs = ourRuns[name]
-                    level = best_level(runs[0], key)
                     stream = "StreamInPlace/" + fmt
-                    results[key][name] = (level, statistics.median(r[(key, level)] for r in runs),
-                                          statistics.median(r[(stream, "-")] for r in runs))
+                    levels = [(level, statistics.median(r[(key, level)] for r in runs))
+                              for level in levels_of(runs[0], key)]
+                    results[key][name] = (levels, statistics.median(r[(stream, "-")] for r in runs))
 
     print("{} frames of {} (FFmpeg testsrc2), medians of {} runs, ms per frame, one thread".format(
         args.frames, args.size, args.runs))
-    header = "{:<22} {:>9} {:>8} {:>9} {:>9} {:>11} {:>11}".format(
-        "kernel", "build", "level", "ours", "FFmpeg", "FFmpeg/ours", "ours/stream")
+    for name, _, _ in builds:
+        for note in notes[name]:
+            print("{}: {}".format(name, note))
+    header = "{:<22} {:>7} {:>12} {:>9} {:>9} {:>11} {:>11} {:>8}".format(
+        "kernel", "build", "level", "ours", "FFmpeg", "FFmpeg/ours", "ours/stream", "% 60fps")
     print(header)
     print("-" * len(header))
     for kernel, _, _, _ in KERNELS:
         r = results[kernel]
         for name, _, _ in builds:
-            level, ms, stream = r[name]
-            print("{:<22} {:>9} {:>8} {:>9.3f} {:>9.3f} {:>10.1f}x {:>10.2f}x".format(
-                kernel, name, level, ms, r["ffmpeg"], r["ffmpeg"] / ms, ms / stream))
+            levels, stream = r[name]
+            for level, ms in levels:
+                print("{:<22} {:>7} {:>12} {:>9.3f} {:>9.3f} {:>10.1f}x {:>10.2f}x {:>7.1f}%".format(
+                    kernel, name, level, ms, r["ffmpeg"], r["ffmpeg"] / ms, ms / stream, 100.0 * ms * 60 / 1000))
     print()
     for fmt in ("yuy2", "bgr24"):
         for name, _, _ in builds:
             kernel = "CorrectRgb24" if fmt == "bgr24" else "CorrectYuvAveraged"
-            print("streaming pass {:<6} {:<7} {:.3f} ms".format(fmt, name, results[kernel][name][2]))
+            print("streaming pass {:<6} {:<7} {:.3f} ms".format(fmt, name, results[kernel][name][1]))
     print("FFmpeg -vf null overhead: {:.3f} ms (yuy2), {:.3f} ms (bgr24), subtracted above".format(
         results["CorrectYuvAveraged"]["null"], results["CorrectRgb24"]["null"]))
 

@@ -1,10 +1,12 @@
 // Google Benchmark of the gamma engine: every kernel at every dispatch level
-// this CPU has, at SD, HD and UHD, against an in-place streaming pass over a
-// buffer of the same size; and the table rebuilds.
+// and variant this CPU has, at SD, HD and UHD (with the share of a 60 fps
+// frame each takes), against an in-place streaming pass over a buffer of the
+// same size; and the table rebuilds. The first line says what Init chose.
 //
 //   build/native/bench/zvk_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -36,6 +38,9 @@ void TimeFrames(benchmark::State& state, size_t bytes, uint64_t pixels, bool fre
     state.counters["pixels/s"] = benchmark::Counter(frames * static_cast<double>(pixels), benchmark::Counter::kIsRate);
     state.counters["bytes/s"] = benchmark::Counter(frames * static_cast<double>(bytes), benchmark::Counter::kIsRate,
                                                    benchmark::Counter::OneK::kIs1024);
+    // The share of a 60 fps frame budget (16.7 ms) one frame takes, in
+    // percent (also shown with an "s" suffix).
+    state.counters["%60fps"] = benchmark::Counter(frames / 60.0 / 100.0, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void RegisterKernels()
@@ -48,13 +53,13 @@ void RegisterKernels()
             const size_t bytes = size_t{count} * BytesPerPixel(kernel);
             for (int l = 0; l < kKernelLevelCount; ++l) {
                 const auto level = static_cast<KernelLevel>(l);
-                if (!HasKernelLevel(level))
-                    continue;
-                const Kernels* kernels = &SelectKernels(level);
-                const std::string name = std::string(KernelName(kernel)) + "/" + KernelLevelName(level) + "/" + size.name;
-                benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
-                    TimeFrames(state, bytes, count, true, [&](uint8_t* p) { RunKernel(*kernels, kernel, p, count, *tables); });
-                })->Unit(benchmark::kMillisecond);
+                for (int v = 0; v < KernelVariantCount(level); ++v) {
+                    const Kernels* kernels = &SelectKernelVariant(level, v);
+                    const std::string name = std::string(KernelName(kernel)) + "/" + KernelVariantName(level, v) + "/" + size.name;
+                    benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
+                        TimeFrames(state, bytes, count, true, [&](uint8_t* p) { RunKernel(*kernels, kernel, p, count, *tables); });
+                    })->Unit(benchmark::kMillisecond);
+                }
             }
             const std::string identityName = std::string(KernelName(kernel)) + "/identity/" + size.name;
             benchmark::RegisterBenchmark(identityName.c_str(), [=](benchmark::State& state) {
@@ -115,6 +120,7 @@ BENCHMARK(BM_GammaTablesReader);
 
 int main(int argc, char** argv)
 {
+    std::fprintf(stderr, "# init: %s: %s\n", zvk::KernelLevelName(zvk::BestKernelLevel()), zvk::BestKernelsReport().c_str());
     zvk::bench::RegisterKernels();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

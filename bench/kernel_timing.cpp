@@ -5,7 +5,10 @@
 // minimum over the samples as tab-separated lines. With --cold the caches are
 // flushed before each sample, so the frame comes from memory (as after a
 // decoder that wrote it long ago); without, it comes from cache (as right
-// after a decoder wrote it).
+// after a decoder wrote it). Every level and variant is timed by forcing it;
+// "init" is what Init installs, and the first lines (starting with #) say
+// what it chose and why. The last column is the share of a 60 fps frame
+// (16.7 ms) that one frame takes.
 //
 //   zvk_kernel_timing [--samples N] [--cold] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
 #include <algorithm>
@@ -67,10 +70,14 @@ Result Time(const std::vector<std::vector<uint8_t>>& frames, const Options& opti
     return {ms[ms.size() / 2], ms.front()};
 }
 
+// A 60 fps frame budget in ms: the share of it a kernel takes is what a
+// live pipeline feels.
+constexpr double kFrameBudget60Ms = 1000.0 / 60.0;
+
 void Print(const std::string& name, const std::string& level, const std::string& size, uint64_t pixels, Result r)
 {
-    std::printf("%s\t%s\t%s\t%.4f\t%.4f\t%.1f\n", name.c_str(), level.c_str(), size.c_str(), r.medianMs, r.minMs,
-                static_cast<double>(pixels) / (r.medianMs * 1e3));
+    std::printf("%s\t%s\t%s\t%.4f\t%.4f\t%.1f\t%.1f\n", name.c_str(), level.c_str(), size.c_str(), r.medianMs, r.minMs,
+                static_cast<double>(pixels) / (r.medianMs * 1e3), 100.0 * r.medianMs / kFrameBudget60Ms);
     std::fflush(stdout);
 }
 
@@ -88,12 +95,14 @@ void TimeSize(const Options& options, const char* sizeName, uint32_t width, uint
         const std::vector<std::vector<uint8_t>> frames = given ? *given : std::vector<std::vector<uint8_t>>{RandomFrame(bytes, 1)};
         for (int l = 0; l < kKernelLevelCount; ++l) {
             const auto level = static_cast<KernelLevel>(l);
-            if (!HasKernelLevel(level))
-                continue;
-            const Kernels& k = SelectKernels(level);
-            Print(KernelName(kernel), KernelLevelName(level), sizeName, count,
-                  Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
+            for (int v = 0; v < KernelVariantCount(level); ++v) {
+                const Kernels& k = SelectKernelVariant(level, v);
+                Print(KernelName(kernel), KernelVariantName(level, v), sizeName, count,
+                      Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
+            }
         }
+        Print(KernelName(kernel), "init", sizeName, count,
+              Time(frames, options, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, tables); }));
         Print(KernelName(kernel), "identity", sizeName, count,
               Time(frames, options, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, identity); }));
         if (kernel != Kernel::kYuvFirstPixel)
@@ -113,7 +122,7 @@ void TimeBuildChannel(int samples)
         us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
     }
     std::sort(us.begin(), us.end());
-    std::printf("BuildChannel\t-\t-\t%.4f\t%.4f\t-\n", us[us.size() / 2] / 1000.0, us.front() / 1000.0);
+    std::printf("BuildChannel\t-\t-\t%.4f\t%.4f\t-\t-\n", us[us.size() / 2] / 1000.0, us.front() / 1000.0);
 }
 
 bool ParseSize(const char* text, FrameSize& size)
@@ -158,7 +167,12 @@ int Main(int argc, char** argv)
             return Usage();
         ++i;
     }
-    std::printf("name\tlevel\tsize\tmedian_ms\tmin_ms\tMpixels_per_s\n");
+    // What Init would install, and on a CPU above AVX2 also what it would
+    // choose there, as on the many CPUs without AVX-512.
+    std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport().c_str());
+    if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
+        std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
+    std::printf("name\tlevel\tsize\tmedian_ms\tmin_ms\tMpixels_per_s\tpct_of_60fps_frame\n");
     if (!options.input.empty()) {
         if (options.format.empty() || options.sizes.size() != 1)
             return Usage();

@@ -56,6 +56,23 @@ YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes)
     return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
 }
 
+void SumPackedDeltas(YuvBlock& block, uint32_t pixels)
+{
+    // Table pointers and size_t indices let every read fold its channel
+    // offset into the address.
+    const uint32_t* red = block.packed;
+    const uint32_t* green = block.packed + 256;
+    const uint32_t* blue = block.packed + 512;
+    auto sum = [=](uint32_t x) { return red[size_t{x & 0xFF}] + green[size_t{(x >> 8) & 0xFF}] + blue[size_t{x >> 16}]; };
+    for (uint32_t* slot = block.slots; slot != block.slots + pixels; slot += 4) {
+        const uint32_t a = slot[0], b = slot[1], c = slot[2], d = slot[3];
+        slot[0] = sum(a);
+        slot[1] = sum(b);
+        slot[2] = sum(c);
+        slot[3] = sum(d);
+    }
+}
+
 bool IsIdentityLut(const int32_t* lut)
 {
     bool identity = true;
@@ -74,26 +91,39 @@ void CorrectRgb24Bytes(uint8_t* pixels, uint32_t count, const int32_t* lut)
 {
     if (IsIdentityLut(lut))
         return;
-    uint8_t bytes[768];
-    LutBytes(lut, bytes);
-    const uint8_t* red = bytes;
-    const uint8_t* green = bytes + 256;
-    const uint8_t* blue = bytes + 512;
+    // Table j serves byte j of a 12-byte group of four pixels: its channel
+    // is j % 3 (blue, green, red) and its place in a 32-bit word is j % 4,
+    // so each entry holds the corrected byte already shifted there. An
+    // output word is then four loads or-ed together, and 32-bit x86 has
+    // registers to spare for the loop.
+    uint32_t tables[12][256];
+    for (int j = 0; j < 12; ++j) {
+        const int32_t* block = lut + 256 * (2 - j % 3);
+        const int shift = 8 * (j % 4);
+        for (int i = 0; i < 256; ++i)
+            tables[j][i] = (static_cast<uint32_t>(block[i]) & 0xFF) << shift;
+    }
+    auto word = [&tables](int k, uint32_t w) {
+        const uint32_t(*t)[256] = tables + 4 * k;
+        return t[0][w & 0xFF] | t[1][(w >> 8) & 0xFF] | t[2][(w >> 16) & 0xFF] | t[3][w >> 24];
+    };
     uint32_t n = 0;
-    // The channel of a byte is its position modulo three: blue, green, red.
     for (; n + 4 <= count; n += 4, pixels += 12) {
-        uint8_t* p = pixels;
-        const uint32_t a = blue[p[0]] | green[p[1]] << 8 | red[p[2]] << 16 | uint32_t{blue[p[3]]} << 24;
-        const uint32_t b = green[p[4]] | red[p[5]] << 8 | blue[p[6]] << 16 | uint32_t{green[p[7]]} << 24;
-        const uint32_t c = red[p[8]] | blue[p[9]] << 8 | green[p[10]] << 16 | uint32_t{red[p[11]]} << 24;
-        std::memcpy(p, &a, 4);
-        std::memcpy(p + 4, &b, 4);
-        std::memcpy(p + 8, &c, 4);
+        uint32_t a, b, c;
+        std::memcpy(&a, pixels, 4);
+        std::memcpy(&b, pixels + 4, 4);
+        std::memcpy(&c, pixels + 8, 4);
+        a = word(0, a);
+        b = word(1, b);
+        c = word(2, c);
+        std::memcpy(pixels, &a, 4);
+        std::memcpy(pixels + 4, &b, 4);
+        std::memcpy(pixels + 8, &c, 4);
     }
     for (; n < count; ++n, pixels += 3) {
-        pixels[0] = blue[pixels[0]];
-        pixels[1] = green[pixels[1]];
-        pixels[2] = red[pixels[2]];
+        pixels[0] = static_cast<uint8_t>(tables[0][pixels[0]]);
+        pixels[1] = static_cast<uint8_t>(tables[1][pixels[1]] >> 8);
+        pixels[2] = static_cast<uint8_t>(tables[2][pixels[2]] >> 16);
     }
 }
 

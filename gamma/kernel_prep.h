@@ -26,6 +26,32 @@ enum class YuvPrep {
 // first luma lane to both pixels, as the portable kernels do.
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
 
+// The SSE2 and AVX2 YUV kernels work through a frame in blocks: vectors
+// write each pixel's clamped red, green and blue into a slot (bits 0..7,
+// 8..15, 16..23), a scalar loop replaces every slot by the sum of its three
+// packed entries, and vectors apply the sums. Apart, each loop keeps many
+// independent table reads in flight; fused into one loop, the long chain
+// from vector to scalar and back limits how many iterations overlap.
+constexpr uint32_t kYuvBlockWords = 256;
+struct YuvBlock {
+    alignas(64) uint32_t packed[768];
+    alignas(64) uint32_t slots[2 * kYuvBlockWords];
+};
+
+// The scalar step on the first pixels slots; pixels is a multiple of 4.
+void SumPackedDeltas(YuvBlock& block, uint32_t pixels);
+
+// Scratch on a 64-byte boundary, aligned by hand: a 32-bit Windows build
+// does not keep alignas(64) for locals.
+template <typename T>
+class AlignedScratch {
+public:
+    T& get() { return *reinterpret_cast<T*>(raw_ + (64 - reinterpret_cast<uintptr_t>(raw_) % 64) % 64); }
+
+private:
+    unsigned char raw_[sizeof(T) + 64];
+};
+
 // The same deltas as byte planes for kernels that look up bytes in
 // registers: dU + 127 and dV + 127, and dY either as dY + 128 in one byte
 // (narrowLuma, true for every gamma from 10 to 1000) or as dY + 149 split
@@ -48,9 +74,9 @@ bool IsIdentityLut(const int32_t* lut);
 // Low 8 bits of every lut entry, for kernels that look up bytes.
 void LutBytes(const int32_t* lut, uint8_t* bytes);
 
-// CorrectRgb24 through a byte copy of lut, four pixels per step as three
-// little-endian 32-bit stores; the fallback for the x86 levels whose
-// vectors cannot look up bytes. Returns at once for an identity lut.
+// CorrectRgb24 with scalar table reads, four pixels per step as three
+// little-endian 32-bit loads and stores; the x86 levels whose vectors
+// cannot look up bytes use it. Returns at once for an identity lut.
 void CorrectRgb24Bytes(uint8_t* pixels, uint32_t count, const int32_t* lut);
 
 // Bit j is set when byte j of a 64-byte vector starting at frame byte

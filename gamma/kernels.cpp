@@ -1,5 +1,10 @@
 #include "gamma/kernels.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 namespace zvk {
 namespace {
 
@@ -74,6 +79,118 @@ const Kernels& PortableKernels()
 {
     static const Kernels kernels = {CorrectYuvFirstPixel, CorrectYuvAveraged, CorrectRgb24};
     return kernels;
+}
+
+namespace {
+
+// Pixels of the scratch frames ChooseKernels times: big enough that a run
+// shows the steady speed (tens of microseconds), small enough to stay in
+// the second-level cache.
+constexpr uint32_t kChoicePixels = 32768;
+constexpr int kChoiceRounds = 5;
+
+using Clock = std::chrono::steady_clock;
+
+// The fastest of a few runs of each variant of one kernel, in microseconds,
+// the variants taking turns so that a burst of load elsewhere hits all of
+// them. Every run starts from the same bytes.
+template <typename Run>
+std::vector<double> FastestRuns(int variants, const std::vector<uint8_t>& source, Run run)
+{
+    std::vector<double> best(static_cast<size_t>(variants), 1e30);
+    std::vector<uint8_t> frame(source.size());
+    for (int round = -1; round < kChoiceRounds; ++round) {  // one round to warm up
+        for (int v = 0; v < variants; ++v) {
+            std::memcpy(frame.data(), source.data(), frame.size());
+            const Clock::time_point start = Clock::now();
+            run(v, frame.data());
+            const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+            if (round >= 0 && us < best[static_cast<size_t>(v)])
+                best[static_cast<size_t>(v)] = us;
+        }
+    }
+    return best;
+}
+
+// The variant to use: the default unless another is clearly faster, since
+// which one wins may change with the CPU's microcode, not with the build.
+int Fastest(const std::vector<double>& us)
+{
+    int chosen = 0;
+    for (size_t v = 1; v < us.size(); ++v)
+        if (us[v] < 0.95 * us[0] && us[v] < us[static_cast<size_t>(chosen)])
+            chosen = static_cast<int>(v);
+    return chosen;
+}
+
+// "avx2 (avx2 12.0 us, avx2-gather 20.1 us)": the chosen variant, then all.
+std::string Describe(KernelLevel level, const std::vector<double>& us, int chosen)
+{
+    std::string text = std::string(KernelVariantName(level, chosen)) + " (";
+    char number[64];
+    for (size_t v = 0; v < us.size(); ++v) {
+        std::snprintf(number, sizeof number, "%s%s %.1f us", v ? ", " : "", KernelVariantName(level, static_cast<int>(v)), us[v]);
+        text += number;
+    }
+    return text + ")";
+}
+
+}  // namespace
+
+KernelChoice ChooseKernels(KernelLevel level)
+{
+    const int variants = KernelVariantCount(level);
+    KernelChoice choice{SelectKernels(level), "one variant, nothing measured"};
+    if (variants < 2)
+        return choice;
+
+    const Clock::time_point start = Clock::now();
+    TableSet tables{};
+    BuildChannel(tables, kRed, 200);
+    BuildChannel(tables, kGreen, 50);
+    BuildChannel(tables, kBlue, 316);
+    std::vector<uint8_t> source(3 * size_t{kChoicePixels});
+    uint32_t state = 1;
+    for (uint8_t& b : source) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(state >> 24);
+    }
+    // Both YUV kernels read their tables alike; FirstPixel speaks for both.
+    const std::vector<double> yuv = FastestRuns(variants, source, [&](int v, uint8_t* p) {
+        SelectKernelVariant(level, v).yuvFirstPixel(p, kChoicePixels, tables.yuvDelta);
+    });
+    const std::vector<double> rgb = FastestRuns(variants, source, [&](int v, uint8_t* p) {
+        SelectKernelVariant(level, v).rgb24(p, kChoicePixels, tables.lut);
+    });
+    const int yuvChosen = Fastest(yuv), rgbChosen = Fastest(rgb);
+    choice.kernels.yuvFirstPixel = SelectKernelVariant(level, yuvChosen).yuvFirstPixel;
+    choice.kernels.yuvAveraged = SelectKernelVariant(level, yuvChosen).yuvAveraged;
+    choice.kernels.rgb24 = SelectKernelVariant(level, rgbChosen).rgb24;
+    char took[64];
+    std::snprintf(took, sizeof took, "; %u pixels, best of %d runs, chosen in %.2f ms", kChoicePixels, kChoiceRounds,
+                  std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    choice.report = "YUV " + Describe(level, yuv, yuvChosen) + ", BGR24 " + Describe(level, rgb, rgbChosen) + took;
+    return choice;
+}
+
+namespace {
+
+const KernelChoice& Best()
+{
+    static const KernelChoice choice = ChooseKernels(BestKernelLevel());
+    return choice;
+}
+
+}  // namespace
+
+const Kernels& BestKernels()
+{
+    return Best().kernels;
+}
+
+const std::string& BestKernelsReport()
+{
+    return Best().report;
 }
 
 const char* KernelLevelName(KernelLevel level)

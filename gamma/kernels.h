@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "gamma/gamma_tables.h"
 
@@ -37,9 +38,29 @@ bool HasKernelLevel(KernelLevel level);
 // The kernels of the highest available level not above the one asked for.
 const Kernels& SelectKernels(KernelLevel level);
 KernelLevel BestKernelLevel();
-// What Init installs: the fastest kernels this CPU can run.
-const Kernels& BestKernels();
 const char* KernelLevelName(KernelLevel level);
+
+// A level may offer several kernel sets, identical in results but not in
+// speed on every CPU: AVX2 reads its tables either with scalar loads or
+// with gathers, which are fast on some CPUs and slow on others (AMD before
+// Zen 4, Intel parts with the 2023 gather microcode). Variant 0 is what
+// SelectKernels gives; an unavailable level has no variant.
+int KernelVariantCount(KernelLevel level);
+const Kernels& SelectKernelVariant(KernelLevel level, int variant);
+const char* KernelVariantName(KernelLevel level, int variant);
+
+// The kernels of a level and, where it has variants, for each kernel the
+// variant that was fastest in a short measurement on scratch frames (a
+// millisecond or two). report says in one line what was chosen and why.
+struct KernelChoice {
+    Kernels kernels;
+    std::string report;
+};
+KernelChoice ChooseKernels(KernelLevel level);
+// What Init installs: ChooseKernels(BestKernelLevel()), made on the first
+// call only.
+const Kernels& BestKernels();
+const std::string& BestKernelsReport();
 
 // Fixed-point YUV-to-RGB constants, 12 fraction bits.
 constexpr int32_t kUB = 7258;

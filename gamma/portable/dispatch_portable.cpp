@@ -18,9 +18,19 @@ KernelLevel BestKernelLevel()
     return KernelLevel::kPortable;
 }
 
-const Kernels& BestKernels()
+int KernelVariantCount(KernelLevel level)
+{
+    return level == KernelLevel::kPortable ? 1 : 0;
+}
+
+const Kernels& SelectKernelVariant(KernelLevel, int)
 {
     return PortableKernels();
+}
+
+const char* KernelVariantName(KernelLevel level, int)
+{
+    return KernelLevelName(level);
 }
 
 }  // namespace zvk

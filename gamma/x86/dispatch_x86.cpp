@@ -1,5 +1,7 @@
 // Chooses among the x86 kernel sets by what this CPU (and its OS, for the
 // wider registers) supports. Compiled without instruction-set flags.
+#include <cstddef>
+
 #include "gamma/x86/kernels_x86.h"
 
 namespace zvk {
@@ -21,20 +23,53 @@ bool CpuSupports(KernelLevel level)
     return false;
 }
 
-const Kernels& KernelsOf(KernelLevel level)
+struct Variant {
+    const Kernels& (*kernels)();
+    const char* name;
+};
+
+// Each level's kernel sets, the default first.
+const Variant kPortableVariants[] = {{PortableKernels, "portable"}};
+const Variant kSse2Variants[] = {{Sse2Kernels, "sse2"}};
+const Variant kAvx2Variants[] = {{Avx2Kernels, "avx2"}, {Avx2GatherKernels, "avx2-gather"}};
+#if ZVK_HAVE_AVX512
+const Variant kAvx512Variants[] = {{Avx512Kernels, "avx512"}};
+#endif
+
+template <size_t kCount>
+int Count(const Variant (&)[kCount])
+{
+    return static_cast<int>(kCount);
+}
+
+const Variant* VariantsOf(KernelLevel level, int& count)
 {
     switch (level) {
+    case KernelLevel::kPortable:
+        count = Count(kPortableVariants);
+        return kPortableVariants;
     case KernelLevel::kSse2:
-        return Sse2Kernels();
+        count = Count(kSse2Variants);
+        return kSse2Variants;
     case KernelLevel::kAvx2:
-        return Avx2Kernels();
+        count = Count(kAvx2Variants);
+        return kAvx2Variants;
 #if ZVK_HAVE_AVX512
     case KernelLevel::kAvx512:
-        return Avx512Kernels();
+        count = Count(kAvx512Variants);
+        return kAvx512Variants;
 #endif
     default:
-        return PortableKernels();
+        count = 0;
+        return nullptr;
     }
+}
+
+const Kernels& KernelsOf(KernelLevel level)
+{
+    int count = 0;
+    const Variant* variants = VariantsOf(level, count);
+    return count > 0 ? variants[0].kernels() : PortableKernels();
 }
 
 }  // namespace
@@ -67,9 +102,27 @@ KernelLevel BestKernelLevel()
     return KernelLevel::kPortable;
 }
 
-const Kernels& BestKernels()
+int KernelVariantCount(KernelLevel level)
 {
-    return SelectKernels(BestKernelLevel());
+    if (!HasKernelLevel(level))
+        return 0;
+    int count = 0;
+    VariantsOf(level, count);
+    return count;
+}
+
+const Kernels& SelectKernelVariant(KernelLevel level, int variant)
+{
+    int count = 0;
+    const Variant* variants = VariantsOf(level, count);
+    return variant > 0 && variant < count && HasKernelLevel(level) ? variants[variant].kernels() : SelectKernels(level);
+}
+
+const char* KernelVariantName(KernelLevel level, int variant)
+{
+    int count = 0;
+    const Variant* variants = VariantsOf(level, count);
+    return variant >= 0 && variant < count ? variants[variant].name : KernelLevelName(level);
 }
 
 }  // namespace zvk

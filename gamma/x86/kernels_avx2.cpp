@@ -1,9 +1,11 @@
-// AVX2 kernels: the SSE2 arithmetic on eight words per step. The table reads
-// are scalar loads on 64-bit x86 and gathers on 32-bit. Compiled with -mavx2.
+// AVX2 kernels: the SSE2 arithmetic on eight words per step, in two
+// variants: table reads as scalar loads (yuv_pipeline.h, and the word-table
+// BGR24 loop), or as gathers. Compiled with -mavx2.
 #include <immintrin.h>
 
 #include "gamma/kernel_prep.h"
 #include "gamma/x86/kernels_x86.h"
+#include "gamma/x86/yuv_pipeline.h"
 
 namespace zvk {
 namespace {
@@ -66,34 +68,8 @@ inline __m256i Apply(__m256i samples, __m256i sums)
     return _mm256_sub_epi16(_mm256_add_epi16(samples, change), Pair16(3 * kPackedYBias, 3 * kPackedChromaBias));
 }
 
-#if defined(__x86_64__)
-// Summed packed changes of two pixels, the lowest two 16-bit indices of r, g
-// and b, as one 64-bit value (first pixel low).
-inline uint64_t PairSums(const uint32_t* packed, uint64_t r, uint64_t g, uint64_t b)
-{
-    const uint32_t first = packed[r & 0xFFFF] + packed[256 + (g & 0xFFFF)] + packed[512 + (b & 0xFFFF)];
-    const uint32_t second =
-        packed[(r >> 16) & 0xFFFF] + packed[256 + ((g >> 16) & 0xFFFF)] + packed[512 + ((b >> 16) & 0xFFFF)];
-    return first | uint64_t{second} << 32;
-}
-
 // Packed change sums of the eight pixels whose 16-bit indices fill r, g, b.
-// Scalar loads with the indices taken from 64-bit registers: 1.9 against 2.2
-// ms per 1080p frame for gathers here, which keep fewer reads in flight.
-inline __m256i SumsOfHalf(const uint32_t* packed, __m128i r, __m128i g, __m128i b)
-{
-    const auto r0 = static_cast<uint64_t>(_mm_cvtsi128_si64(r)), r1 = static_cast<uint64_t>(_mm_extract_epi64(r, 1));
-    const auto g0 = static_cast<uint64_t>(_mm_cvtsi128_si64(g)), g1 = static_cast<uint64_t>(_mm_extract_epi64(g, 1));
-    const auto b0 = static_cast<uint64_t>(_mm_cvtsi128_si64(b)), b1 = static_cast<uint64_t>(_mm_extract_epi64(b, 1));
-    const uint64_t s01 = PairSums(packed, r0, g0, b0), s23 = PairSums(packed, r0 >> 32, g0 >> 32, b0 >> 32);
-    const uint64_t s45 = PairSums(packed, r1, g1, b1), s67 = PairSums(packed, r1 >> 32, g1 >> 32, b1 >> 32);
-    return _mm256_set_epi64x(static_cast<long long>(s67), static_cast<long long>(s45), static_cast<long long>(s23),
-                             static_cast<long long>(s01));
-}
-#else
-// Packed change sums of the eight pixels whose 16-bit indices fill r, g, b.
-// 32-bit x86 has no 64-bit registers to take the indices from.
-inline __m256i SumsOfHalf(const uint32_t* packed, __m128i r, __m128i g, __m128i b)
+inline __m256i GatherSums(const uint32_t* packed, __m128i r, __m128i g, __m128i b)
 {
     const int* table = reinterpret_cast<const int*>(packed);
     const __m256i sr = _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(r), 4);
@@ -101,13 +77,59 @@ inline __m256i SumsOfHalf(const uint32_t* packed, __m128i r, __m128i g, __m128i 
     const __m256i sb = _mm256_i32gather_epi32(table + 512, _mm256_cvtepu16_epi32(b), 4);
     return _mm256_add_epi32(_mm256_add_epi32(sr, sg), sb);
 }
-#endif
 
 template <bool kAveraged>
-void CorrectYuvAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+void CorrectWordsGathered(uint8_t* pixels, uint32_t words, const uint32_t* packed)
 {
-    alignas(32) uint32_t packed[768];
-    const YuvPrep prep = PackYuvDeltas(yuvDelta, packed);
+    for (uint32_t n = 0; n + 8 <= words; n += 8, pixels += 32) {
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+        const PixelIndices idx = Indices(in);
+        const __m256i sumsLo = GatherSums(packed, _mm256_castsi256_si128(idx.r), _mm256_castsi256_si128(idx.g),
+                                          _mm256_castsi256_si128(idx.b));
+        const __m256i sumsHi = GatherSums(packed, _mm256_extracti128_si256(idx.r, 1), _mm256_extracti128_si256(idx.g, 1),
+                                          _mm256_extracti128_si256(idx.b, 1));
+        const __m256i lo = Apply<kAveraged>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(in)), sumsLo);
+        const __m256i hi = Apply<kAveraged>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(in, 1)), sumsHi);
+        const __m256i out = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels), out);
+    }
+}
+
+// Slot order: the in-lane unpacks put pixels 0-3 and 8-11 of a chunk in
+// its first vector of slots, 4-7 and 12-15 in the second, which is the
+// order the in-lane unpacks of the samples need again, so no lane crossing
+// is spent.
+template <bool kAveraged>
+struct Avx2Stages {
+    static constexpr uint32_t kChunkWords = 8;
+
+    static void Index(const uint8_t* pixels, uint32_t* slots)
+    {
+        const PixelIndices idx = Indices(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels)));
+        const __m256i redGreen = _mm256_or_si256(idx.r, _mm256_slli_epi16(idx.g, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots), _mm256_unpacklo_epi16(redGreen, idx.b));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + 8), _mm256_unpackhi_epi16(redGreen, idx.b));
+    }
+
+    static void Apply(uint8_t* pixels, const uint32_t* slots)
+    {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+        const __m256i lo = zvk::Apply<kAveraged>(_mm256_unpacklo_epi8(in, zero),
+                                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots)));
+        const __m256i hi = zvk::Apply<kAveraged>(_mm256_unpackhi_epi8(in, zero),
+                                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots + 8)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels), _mm256_packus_epi16(lo, hi));
+    }
+};
+
+// Tables prepared, identity and out-of-range tables handled; correct does
+// the whole words (chunks of 8) of a frame, the portable kernel the rest.
+template <bool kAveraged, typename Correct>
+void CorrectYuvWith(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta, Correct correct)
+{
+    YuvScratch scratch;
+    const YuvPrep prep = PackYuvDeltas(yuvDelta, scratch.packed);
     if (prep == YuvPrep::kIdentity)
         return;
     const YuvKernel portable = kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel;
@@ -115,21 +137,26 @@ void CorrectYuvAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDel
         return portable(pixels, count, yuvDelta);
 
     const uint32_t words = count >> 1;
-    uint32_t n = 0;
-    for (; n + 8 <= words; n += 8, pixels += 32) {
-        const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
-        const PixelIndices idx = Indices(in);
-        const __m256i sumsLo = SumsOfHalf(packed, _mm256_castsi256_si128(idx.r), _mm256_castsi256_si128(idx.g),
-                                    _mm256_castsi256_si128(idx.b));
-        const __m256i sumsHi = SumsOfHalf(packed, _mm256_extracti128_si256(idx.r, 1), _mm256_extracti128_si256(idx.g, 1),
-                                    _mm256_extracti128_si256(idx.b, 1));
-        const __m256i lo = Apply<kAveraged>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(in)), sumsLo);
-        const __m256i hi = Apply<kAveraged>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(in, 1)), sumsHi);
-        const __m256i out = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels), out);
-    }
-    if (n < words)
-        portable(pixels, 2 * (words - n), yuvDelta);
+    const uint32_t chunks = words / 8;
+    correct(pixels, chunks, scratch);
+    if (8 * chunks < words)
+        portable(pixels + 32 * size_t{chunks}, 2 * (words - 8 * chunks), yuvDelta);
+}
+
+template <bool kAveraged>
+void CorrectYuvAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvWith<kAveraged>(pixels, count, yuvDelta, [](uint8_t* p, uint32_t chunks, YuvScratch& scratch) {
+        CorrectChunks<Avx2Stages<kAveraged>>(p, chunks, scratch);
+    });
+}
+
+template <bool kAveraged>
+void CorrectYuvAvx2Gather(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvWith<kAveraged>(pixels, count, yuvDelta, [](uint8_t* p, uint32_t chunks, YuvScratch& scratch) {
+        CorrectWordsGathered<kAveraged>(p, 8 * chunks, scratch.packed);
+    });
 }
 
 void CorrectYuvFirstPixelAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
@@ -142,13 +169,71 @@ void CorrectYuvAveragedAvx2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry
     CorrectYuvAvx2<true>(pixels, count, yuvDelta);
 }
 
+void CorrectYuvFirstPixelAvx2Gather(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvAvx2Gather<false>(pixels, count, yuvDelta);
+}
+
+void CorrectYuvAveragedAvx2Gather(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
+{
+    CorrectYuvAvx2Gather<true>(pixels, count, yuvDelta);
+}
+
+// Eight bytes of the frame as gathered lut entries; offsets holds each
+// byte's channel block (blue, green, red repeating from the frame start).
+inline __m256i Lookup8(const int* lut, const uint8_t* bytes, __m256i offsets)
+{
+    const __m256i index = _mm256_add_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes))), offsets);
+    return _mm256_and_si256(_mm256_i32gather_epi32(lut, index, 4), _mm256_set1_epi32(0xFF));
+}
+
+// Thirty-two entries (low bytes only) back into thirty-two bytes, in order.
+inline __m256i PackBytes(__m256i a, __m256i b, __m256i c, __m256i d)
+{
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+// Thirty-two pixels (96 bytes) per step.
+void CorrectRgb24Avx2Gather(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    const int* table = reinterpret_cast<const int*>(lut);
+    // Byte k of the frame belongs to blue (block 512), green (256) or red (0)
+    // by k modulo 3; eight-byte chunks repeat that pattern every three.
+    const __m256i o0 = _mm256_setr_epi32(512, 256, 0, 512, 256, 0, 512, 256);
+    const __m256i o1 = _mm256_setr_epi32(0, 512, 256, 0, 512, 256, 0, 512);
+    const __m256i o2 = _mm256_setr_epi32(256, 0, 512, 256, 0, 512, 256, 0);
+    uint32_t n = 0;
+    for (; n + 32 <= count; n += 32, pixels += 96) {
+        // Each 32-byte block depends only on its own bytes: store it before
+        // the next, which keeps few registers live (eight on 32-bit x86).
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels),
+                            PackBytes(Lookup8(table, pixels, o0), Lookup8(table, pixels + 8, o1),
+                                      Lookup8(table, pixels + 16, o2), Lookup8(table, pixels + 24, o0)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + 32),
+                            PackBytes(Lookup8(table, pixels + 32, o1), Lookup8(table, pixels + 40, o2),
+                                      Lookup8(table, pixels + 48, o0), Lookup8(table, pixels + 56, o1)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + 64),
+                            PackBytes(Lookup8(table, pixels + 64, o2), Lookup8(table, pixels + 72, o0),
+                                      Lookup8(table, pixels + 80, o1), Lookup8(table, pixels + 88, o2)));
+    }
+    if (n < count)
+        CorrectRgb24(pixels, count - n, lut);
+}
+
 }  // namespace
 
 const Kernels& Avx2Kernels()
 {
-    // Gathering BGR24 bytes measured slower than the scalar byte-table loop
-    // (1.8 against 1.2 ms per 1080p frame here), so this level keeps that.
     static const Kernels kernels = {CorrectYuvFirstPixelAvx2, CorrectYuvAveragedAvx2, CorrectRgb24Bytes};
+    return kernels;
+}
+
+const Kernels& Avx2GatherKernels()
+{
+    static const Kernels kernels = {CorrectYuvFirstPixelAvx2Gather, CorrectYuvAveragedAvx2Gather, CorrectRgb24Avx2Gather};
     return kernels;
 }
 

@@ -20,18 +20,6 @@ namespace {
 // How far ahead of the block being corrected to prefetch the frame.
 constexpr size_t kPrefetchAhead = 1024;
 
-// Tables copied for one call, on a 64-byte boundary so that no table load
-// splits a cache line. Aligned by hand: a 32-bit Windows build does not keep
-// alignas(64) for locals.
-template <typename T>
-class AlignedScratch {
-public:
-    T& get() { return *reinterpret_cast<T*>(raw_ + (64 - reinterpret_cast<uintptr_t>(raw_) % 64) % 64); }
-
-private:
-    unsigned char raw_[sizeof(T) + 64];
-};
-
 // Byte i of the result is table[index byte i]; high holds each index's top bit.
 inline __m512i Lookup(const uint8_t* table, __m512i index, __mmask64 high)
 {

@@ -3,9 +3,9 @@
 // stays as the host left it.
 #include <emmintrin.h>
 
-
 #include "gamma/kernel_prep.h"
 #include "gamma/x86/kernels_x86.h"
+#include "gamma/x86/yuv_pipeline.h"
 
 namespace zvk {
 namespace {
@@ -69,10 +69,34 @@ inline __m128i Apply(__m128i samples, __m128i sums)
 }
 
 template <bool kAveraged>
+struct Sse2Stages {
+    static constexpr uint32_t kChunkWords = 4;
+
+    static void Index(const uint8_t* pixels, uint32_t* slots)
+    {
+        const PixelIndices idx = Indices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
+        const __m128i redGreen = _mm_or_si128(idx.r, _mm_slli_epi16(idx.g, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots), _mm_unpacklo_epi16(redGreen, idx.b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots + 4), _mm_unpackhi_epi16(redGreen, idx.b));
+    }
+
+    static void Apply(uint8_t* pixels, const uint32_t* slots)
+    {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+        const __m128i lo = zvk::Apply<kAveraged>(_mm_unpacklo_epi8(in, zero),
+                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(slots)));
+        const __m128i hi = zvk::Apply<kAveraged>(_mm_unpackhi_epi8(in, zero),
+                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(slots + 4)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(lo, hi));
+    }
+};
+
+template <bool kAveraged>
 void CorrectYuvSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
 {
-    alignas(16) uint32_t packed[768];
-    const YuvPrep prep = PackYuvDeltas(yuvDelta, packed);
+    YuvScratch scratch;
+    const YuvPrep prep = PackYuvDeltas(yuvDelta, scratch.packed);
     if (prep == YuvPrep::kIdentity)
         return;
     const YuvKernel portable = kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel;
@@ -80,28 +104,10 @@ void CorrectYuvSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDel
         return portable(pixels, count, yuvDelta);
 
     const uint32_t words = count >> 1;
-    uint32_t n = 0;
-    for (; n + 4 <= words; n += 4, pixels += 16) {
-        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-        const PixelIndices idx = Indices(in);
-        alignas(16) uint16_t r[8], g[8], b[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(r), idx.r);
-        _mm_store_si128(reinterpret_cast<__m128i*>(g), idx.g);
-        _mm_store_si128(reinterpret_cast<__m128i*>(b), idx.b);
-        uint32_t s[8];
-        for (int p = 0; p < 8; ++p)
-            s[p] = packed[r[p]] + packed[256 + g[p]] + packed[512 + b[p]];
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i lo = Apply<kAveraged>(_mm_unpacklo_epi8(in, zero),
-                                            _mm_set_epi32(static_cast<int>(s[3]), static_cast<int>(s[2]),
-                                                          static_cast<int>(s[1]), static_cast<int>(s[0])));
-        const __m128i hi = Apply<kAveraged>(_mm_unpackhi_epi8(in, zero),
-                                            _mm_set_epi32(static_cast<int>(s[7]), static_cast<int>(s[6]),
-                                                          static_cast<int>(s[5]), static_cast<int>(s[4])));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(lo, hi));
-    }
-    if (n < words)
-        portable(pixels, 2 * (words - n), yuvDelta);
+    const uint32_t chunks = words / 4;
+    CorrectChunks<Sse2Stages<kAveraged>>(pixels, chunks, scratch);
+    if (4 * chunks < words)
+        portable(pixels + 16 * size_t{chunks}, 2 * (words - 4 * chunks), yuvDelta);
 }
 
 void CorrectYuvFirstPixelSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)

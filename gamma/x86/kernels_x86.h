@@ -8,7 +8,9 @@
 namespace zvk {
 
 const Kernels& Sse2Kernels();
+// Scalar table reads, and gathers: which is faster depends on the CPU.
 const Kernels& Avx2Kernels();
+const Kernels& Avx2GatherKernels();
 const Kernels& Avx512Kernels();
 
 }  // namespace zvk

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/native/built_tables.h"
@@ -40,18 +41,19 @@ TableSet RandomTables(std::mt19937& random, int yBound, int chromaBound)
 }
 
 struct Level {
-    KernelLevel level;
+    const char* name;
     const Kernels* kernels;
 };
 
-// The levels to compare with the portable kernels: every one this CPU has.
+// The kernel sets to compare with the portable kernels: every variant of
+// every level this CPU has.
 std::vector<Level> FastLevels()
 {
     std::vector<Level> levels;
     for (int l = 1; l < kKernelLevelCount; ++l) {
         const auto level = static_cast<KernelLevel>(l);
-        if (HasKernelLevel(level))
-            levels.push_back({level, &SelectKernels(level)});
+        for (int v = 0; v < KernelVariantCount(level); ++v)
+            levels.push_back({KernelVariantName(level, v), &SelectKernelVariant(level, v)});
     }
     return levels;
 }
@@ -99,7 +101,7 @@ uint32_t BytesPerPixel(Which which)
         if (expected[i] != actual[i]) {
             const long byte = static_cast<long>(i) - static_cast<long>(offset);
             return ::testing::AssertionFailure()
-                   << KernelLevelName(level.level) << " " << Name(which) << ", " << count << " pixels at offset "
+                   << level.name << " " << Name(which) << ", " << count << " pixels at offset "
                    << offset << ": byte " << byte << " is " << int{actual[i]} << ", portable gives "
                    << int{expected[i]} << " (input " << (byte >= 0 && static_cast<size_t>(byte) < frame.size() ? int{frame[static_cast<size_t>(byte)]} : -1) << ")";
         }
@@ -134,12 +136,40 @@ TEST(KernelLevels, DispatchOffersEveryLevelTheCpuHas)
         }
     }
     EXPECT_TRUE(HasKernelLevel(BestKernelLevel()));
-    EXPECT_EQ(&BestKernels(), &SelectKernels(BestKernelLevel()));
     std::string names;
     for (const Level& level : FastLevels())
-        names += std::string(" ") + KernelLevelName(level.level);
+        names += std::string(" ") + level.name;
     RecordProperty("levels", names);
     std::printf("levels tested:%s\n", names.c_str());
+}
+
+// Init's choice takes each kernel from one of the level's variants, the two
+// YUV kernels from the same one, and says which it took.
+TEST(KernelLevels, ChoiceTakesEachKernelFromAVariantOfTheLevel)
+{
+    std::vector<std::pair<KernelLevel, KernelChoice>> choices;
+    for (int l = 0; l < kKernelLevelCount; ++l)
+        if (HasKernelLevel(static_cast<KernelLevel>(l)))
+            choices.emplace_back(static_cast<KernelLevel>(l), ChooseKernels(static_cast<KernelLevel>(l)));
+    choices.emplace_back(BestKernelLevel(), KernelChoice{BestKernels(), BestKernelsReport()});
+    for (const auto& [level, choice] : choices) {
+        int yuvFrom = -1, rgbFrom = -1;
+        for (int v = 0; v < KernelVariantCount(level); ++v) {
+            const Kernels& k = SelectKernelVariant(level, v);
+            if (choice.kernels.yuvFirstPixel == k.yuvFirstPixel && choice.kernels.yuvAveraged == k.yuvAveraged)
+                yuvFrom = v;
+            if (choice.kernels.rgb24 == k.rgb24)
+                rgbFrom = v;
+        }
+        ASSERT_GE(yuvFrom, 0) << KernelLevelName(level);
+        ASSERT_GE(rgbFrom, 0) << KernelLevelName(level);
+        if (KernelVariantCount(level) > 1) {
+            const std::string yuv = std::string("YUV ") + KernelVariantName(level, yuvFrom) + " (";
+            const std::string rgb = std::string("BGR24 ") + KernelVariantName(level, rgbFrom) + " (";
+            EXPECT_NE(choice.report.find(yuv), std::string::npos) << choice.report;
+            EXPECT_NE(choice.report.find(rgb), std::string::npos) << choice.report;
+        }
+    }
 }
 
 // Every (U, V) with lumas at and around the clamping edges, then every
@@ -240,7 +270,7 @@ TEST(KernelLevels, IdentityTablesLeaveEveryByteUnchanged)
                 const std::vector<uint8_t> frame = RandomBytes(random, count * BytesPerPixel(which));
                 std::vector<uint8_t> copy = frame;
                 RunKernel(*level.kernels, which, copy.data(), count, set);
-                EXPECT_EQ(copy, frame) << KernelLevelName(level.level) << " " << Name(which) << " " << count;
+                EXPECT_EQ(copy, frame) << level.name << " " << Name(which) << " " << count;
             }
 }
 
