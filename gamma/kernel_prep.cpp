@@ -56,23 +56,6 @@ YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes)
     return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
 }
 
-void SumPackedDeltas(YuvBlock& block, uint32_t pixels)
-{
-    // Table pointers and size_t indices let every read fold its channel
-    // offset into the address.
-    const uint32_t* red = block.packed;
-    const uint32_t* green = block.packed + 256;
-    const uint32_t* blue = block.packed + 512;
-    auto sum = [=](uint32_t x) { return red[size_t{x & 0xFF}] + green[size_t{(x >> 8) & 0xFF}] + blue[size_t{x >> 16}]; };
-    for (uint32_t* slot = block.slots; slot != block.slots + pixels; slot += 4) {
-        const uint32_t a = slot[0], b = slot[1], c = slot[2], d = slot[3];
-        slot[0] = sum(a);
-        slot[1] = sum(b);
-        slot[2] = sum(c);
-        slot[3] = sum(d);
-    }
-}
-
 bool IsIdentityLut(const int32_t* lut)
 {
     bool identity = true;

@@ -26,21 +26,6 @@ enum class YuvPrep {
 // first luma lane to both pixels, as the portable kernels do.
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
 
-// The SSE2 and AVX2 YUV kernels work through a frame in blocks: vectors
-// write each pixel's clamped red, green and blue into a slot (bits 0..7,
-// 8..15, 16..23), a scalar loop replaces every slot by the sum of its three
-// packed entries, and vectors apply the sums. Apart, each loop keeps many
-// independent table reads in flight; fused into one loop, the long chain
-// from vector to scalar and back limits how many iterations overlap.
-constexpr uint32_t kYuvBlockWords = 256;
-struct YuvBlock {
-    alignas(64) uint32_t packed[768];
-    alignas(64) uint32_t slots[2 * kYuvBlockWords];
-};
-
-// The scalar step on the first pixels slots; pixels is a multiple of 4.
-void SumPackedDeltas(YuvBlock& block, uint32_t pixels);
-
 // Scratch on a 64-byte boundary, aligned by hand: a 32-bit Windows build
 // does not keep alignas(64) for locals.
 template <typename T>
