@@ -5,9 +5,23 @@
 
 namespace zvk {
 
+namespace {
+
+// The x87 unit of 32-bit builds keeps results in extended precision, where
+// log10(10) comes out a hair below 1 and the truncation below then drops a
+// whole position. Stored through memory, every value is a double, as the
+// scale is defined.
+double AsDouble(double value)
+{
+    volatile double stored = value;
+    return stored;
+}
+
+}  // namespace
+
 int32_t PositionToGamma(int position)
 {
-    return static_cast<int32_t>(std::pow(10.0, position * 0.01) * 10.0);
+    return static_cast<int32_t>(AsDouble(AsDouble(std::pow(10.0, AsDouble(position * 0.01))) * 10.0));
 }
 
 int PositionOfGamma(int32_t gamma)
@@ -16,7 +30,7 @@ int PositionOfGamma(int32_t gamma)
     // stands for them.
     if (gamma <= 0)
         return kSliderMin;
-    const double position = std::trunc(100.0 * std::log10(gamma * 0.1));
+    const double position = std::trunc(AsDouble(100.0 * AsDouble(std::log10(AsDouble(gamma * 0.1)))));
     if (position < kSliderMin)
         return kSliderMin;
     if (position > kSliderMax)

@@ -54,6 +54,10 @@ TEST(SliderScale, EveryValueTakenBackLandsOnItsFirstPositionOrOneBelow)
             << "position " << p << " gamma " << gamma << " back " << back << " first " << first;
     }
     EXPECT_EQ(PositionOfGamma(316), 149);
+    // Exact powers of ten land exactly: 1.00 stands in the middle.
+    EXPECT_EQ(PositionOfGamma(10), 0);
+    EXPECT_EQ(PositionOfGamma(100), 100);
+    EXPECT_EQ(PositionOfGamma(1000), 200);
 }
 
 // A settings file can hold any number: the slider stands at the nearest end,
