@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds everything, then lets the stand-in host load the real
-# ZVK_Gamma.dll under Wine and correct a generated clip in both formats.
-# Before/after pictures and a summary land in out/demo/.
+# ZVK_Gamma.dll under Wine and correct a generated clip in both formats, and
+# opens the settings window over the host's window and moves its sliders
+# with real mouse input, correcting the clip again after each move.
+# Before/after pictures, the dialog beside the frames it made, and a summary
+# land in out/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -33,6 +36,8 @@ printf '%s\r\n' '[DIALOG]' 'DlgWndPosX=-100' 'DlgWndPosY=-100' \
   '[1]' 'RGamma=220' 'GGamma=180' 'BGamma=140' 'Binding=0' 'Enable=1' \
   '[2]' 'RGamma=60' 'GGamma=100' 'BGamma=160' 'Binding=0' 'Enable=1' > "$out/host/Plugins/ZVK_Gamma.ini"
 
+# Then the window: section 2 again, the link box cleared, red dragged to
+# three positions (0.50, 1.00, 3.16), the clip corrected after each.
 cat > "$out/demo.zvk" <<SCRIPT
 descriptor
 init
@@ -40,17 +45,46 @@ format $width $height 0 0
 frames 1 ../clip.yuyv422 ../corrected.yuyv422
 format $width $height 1 0
 frames 2 ../clip.bgr24 ../corrected.bgr24
+window 60 60 900 640
+show
+wait 500
+drag 5005 130 8
+drag 5001 70 8
+wait 300
+frames 2 ../clip.bgr24 ../dialog-1.bgr24
+screenshot ../dialog-1.png dialog
+drag 5001 100 8
+wait 300
+frames 2 ../clip.bgr24 ../dialog-2.bgr24
+screenshot ../dialog-2.png dialog
+drag 5001 150 8
+drag 5004 120 8
+wait 300
+frames 2 ../clip.bgr24 ../dialog-3.bgr24
+screenshot ../dialog-3.png dialog
+state dialog.5058.text dialog.5059.text dialog.5060.text
+click 5002
+wait 300
 close
 SCRIPT
 
-echo "== running zvkhost.exe with ZVK_Gamma.dll under Wine"
-(cd "$out/host" && ../../../build/win32/wine-run zvkhost.exe ZVK_Gamma.dll ../demo.zvk) | tr -d '\r' | tee "$out/host.log"
+echo "== running zvkhost.exe with ZVK_Gamma.dll under Wine (virtual display)"
+(cd "$out/host" && xvfb-run -a -s "-screen 0 1280x1024x24" ../../../build/win32/wine-run zvkhost.exe ZVK_Gamma.dll ../demo.zvk) |
+  tr -d '\r' | tee "$out/host.log"
 
 for fmt in yuyv422 bgr24; do
   for stage in clip corrected; do
     ffmpeg -v error -y -f rawvideo -pix_fmt "$fmt" -s "${width}x${height}" -i "$out/$stage.$fmt" \
       -vf "select=eq(n\,12)" -frames:v 1 "$out/$fmt-$stage.png"
   done
+done
+
+# Each dialog beside frame 12 as its settings corrected it.
+for n in 1 2 3; do
+  ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s "${width}x${height}" -i "$out/dialog-$n.bgr24" \
+    -i "$out/dialog-$n.png" \
+    -filter_complex "[0:v]select=eq(n\\,12)[f];[1:v]pad=iw+16:${height}:16:0:gray[d];[f][d]hstack" \
+    -frames:v 1 "$out/dialog-$n-beside-frame.png"
 done
 
 {
@@ -65,6 +99,11 @@ done
   echo
   echo "Settings file after close (host/Plugins/ZVK_Gamma.ini):"
   tr -d '\r' < "$out/host/Plugins/ZVK_Gamma.ini" | sed 's/^/  /'
+  echo
+  echo "Then the settings window opened over the host window; red was dragged to"
+  echo "0.50, 1.00 and 3.16 (and blue and green moved) with real mouse input, and the"
+  echo "BGR clip corrected again after each move: dialog-N-beside-frame.png shows each"
+  echo "dialog beside frame 12 as it corrected it."
   echo
   echo "Pictures of frame 12, before and after:"
   for f in "$out"/*.png; do echo "  $f"; done
