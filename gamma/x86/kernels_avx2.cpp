@@ -25,8 +25,8 @@ struct PixelIndices {
     __m256i r, g, b;
 };
 
-// Clamped R, G, B of the sixteen pixels of eight words, 16-bit lanes.
-inline PixelIndices Indices(__m256i words)
+// R, G, B of the sixteen pixels of eight words before clamping, 16-bit lanes.
+inline PixelIndices Unclamped(__m256i words)
 {
     const __m256i luma = _mm256_and_si256(words, _mm256_set1_epi16(0xFF));
     const __m256i chroma = _mm256_srli_epi16(words, 8);
@@ -42,29 +42,39 @@ inline PixelIndices Indices(__m256i words)
     const __m256i green = _mm256_add_epi16(green2, _mm256_shuffle_epi8(green2, swapHalves));
     const __m256i blue = _mm256_shuffle_epi8(blueRed, lowTwice);
     const __m256i red = _mm256_shuffle_epi8(blueRed, highTwice);
-    return {Clamp255(_mm256_add_epi16(luma, red)), Clamp255(_mm256_add_epi16(luma, green)),
-            Clamp255(_mm256_add_epi16(luma, blue))};
+    return {_mm256_add_epi16(luma, red), _mm256_add_epi16(luma, green), _mm256_add_epi16(luma, blue)};
 }
 
+inline PixelIndices Indices(__m256i words)
+{
+    const PixelIndices c = Unclamped(words);
+    return {Clamp255(c.r), Clamp255(c.g), Clamp255(c.b)};
+}
+
+// Four words' samples in 16-bit lanes (Y0, U, Y1, V) and the packed change
+// sums of their eight pixels (one per 32-bit lane); returns the corrected
+// lanes. Blends put each field in its lane, one mask clears what the
+// shifts brought along.
 template <bool kAveraged>
 inline __m256i Apply(__m256i samples, __m256i sums)
 {
-    const __m256i firstU = _mm256_set1_epi64x(0x07FF0000);
-    const __m256i secondV = _mm256_set1_epi64x(0x07FF000000000000LL);
+    constexpr int kULanes = 0x22, kVLanes = 0x88;  // lane 1 and lane 3 of every word
     if (kAveraged) {
-        const __m256i luma = _mm256_and_si256(_mm256_slli_epi32(sums, 1), _mm256_set1_epi32(0x7FE));
+        // Luma lanes hold 2 * dY, chroma lanes the pair's sum; the final
+        // arithmetic shift halves both, rounding the average down.
         const __m256i chroma = _mm256_srli_epi32(sums, kPackedUShift);
         const __m256i pair = _mm256_add_epi32(chroma, _mm256_srli_epi64(chroma, 32));
-        const __m256i u = _mm256_and_si256(_mm256_slli_epi64(pair, 16), firstU);
-        const __m256i v = _mm256_and_si256(_mm256_slli_epi64(pair, 16 + 32 - (kPackedVShift - kPackedUShift)), secondV);
-        const __m256i change = _mm256_or_si256(luma, _mm256_or_si256(u, v));
+        const __m256i u = _mm256_slli_epi64(pair, 16);
+        const __m256i v = _mm256_slli_epi64(pair, 16 + 32 - (kPackedVShift - kPackedUShift));
+        const __m256i fields = _mm256_blend_epi16(_mm256_blend_epi16(_mm256_slli_epi32(sums, 1), u, kULanes), v, kVLanes);
+        const __m256i change = _mm256_and_si256(fields, Pair16(0x7FE, 0x7FF));
         const __m256i bias = Pair16(6 * kPackedYBias, 6 * kPackedChromaBias);
         return _mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(samples, 1), change), bias), 1);
     }
-    const __m256i luma = _mm256_and_si256(sums, _mm256_set1_epi32(0x3FF));
-    const __m256i u = _mm256_and_si256(_mm256_slli_epi32(sums, 16 - kPackedUShift), firstU);
-    const __m256i v = _mm256_and_si256(_mm256_slli_epi64(sums, 48 - kPackedVShift), secondV);
-    const __m256i change = _mm256_or_si256(luma, _mm256_or_si256(u, v));
+    const __m256i u = _mm256_slli_epi32(sums, 16 - kPackedUShift);
+    const __m256i v = _mm256_slli_epi64(sums, 48 - kPackedVShift);
+    const __m256i fields = _mm256_blend_epi16(_mm256_blend_epi16(sums, u, kULanes), v, kVLanes);
+    const __m256i change = _mm256_and_si256(fields, Pair16(0x3FF, 0x7FF));
     return _mm256_sub_epi16(_mm256_add_epi16(samples, change), Pair16(3 * kPackedYBias, 3 * kPackedChromaBias));
 }
 
@@ -105,10 +115,14 @@ struct Avx2Stages {
 
     static void Index(const uint8_t* pixels, uint32_t* slots)
     {
-        const PixelIndices idx = Indices(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels)));
-        const __m256i redGreen = _mm256_or_si256(idx.r, _mm256_slli_epi16(idx.g, 8));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots), _mm256_unpacklo_epi16(redGreen, idx.b));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + 8), _mm256_unpackhi_epi16(redGreen, idx.b));
+        const PixelIndices c = Unclamped(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels)));
+        // Saturating packs clamp to 0..255 on the way to bytes: each lane
+        // holds its eight reds, then its eight greens.
+        const __m256i redsGreens = _mm256_packus_epi16(c.r, c.g);
+        const __m256i redGreen = _mm256_unpacklo_epi8(redsGreens, _mm256_srli_si256(redsGreens, 8));
+        const __m256i blue = Clamp255(c.b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots), _mm256_unpacklo_epi16(redGreen, blue));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + 8), _mm256_unpackhi_epi16(redGreen, blue));
     }
 
     static void Apply(uint8_t* pixels, const uint32_t* slots)

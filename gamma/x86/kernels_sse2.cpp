@@ -21,13 +21,13 @@ inline __m128i Clamp255(__m128i x)
     return _mm_min_epi16(_mm_max_epi16(x, _mm_setzero_si128()), _mm_set1_epi16(255));
 }
 
-// Table indices of the eight pixels of four words: clamped R, G, B in 16-bit
-// lanes, pixels in memory order.
+// R, G, B of the eight pixels of four words before clamping, 16-bit lanes,
+// pixels in memory order.
 struct PixelIndices {
     __m128i r, g, b;
 };
 
-inline PixelIndices Indices(__m128i words)
+inline PixelIndices Unclamped(__m128i words)
 {
     const __m128i luma = _mm_and_si128(words, _mm_set1_epi16(0xFF));
     const __m128i chroma = _mm_srli_epi16(words, 8);
@@ -38,8 +38,7 @@ inline PixelIndices Indices(__m128i words)
     const __m128i green = _mm_add_epi16(green2, _mm_or_si128(_mm_slli_epi32(green2, 16), _mm_srli_epi32(green2, 16)));
     const __m128i blue = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0));
     const __m128i red = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1));
-    return {Clamp255(_mm_add_epi16(luma, red)), Clamp255(_mm_add_epi16(luma, green)),
-            Clamp255(_mm_add_epi16(luma, blue))};
+    return {_mm_add_epi16(luma, red), _mm_add_epi16(luma, green), _mm_add_epi16(luma, blue)};
 }
 
 // Two words: original samples in 16-bit lanes and the packed change sums of
@@ -74,10 +73,14 @@ struct Sse2Stages {
 
     static void Index(const uint8_t* pixels, uint32_t* slots)
     {
-        const PixelIndices idx = Indices(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
-        const __m128i redGreen = _mm_or_si128(idx.r, _mm_slli_epi16(idx.g, 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots), _mm_unpacklo_epi16(redGreen, idx.b));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots + 4), _mm_unpackhi_epi16(redGreen, idx.b));
+        const PixelIndices c = Unclamped(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
+        // Saturating packs clamp to 0..255 on the way to bytes: the eight
+        // reds, then the eight greens.
+        const __m128i redsGreens = _mm_packus_epi16(c.r, c.g);
+        const __m128i redGreen = _mm_unpacklo_epi8(redsGreens, _mm_srli_si128(redsGreens, 8));
+        const __m128i blue = Clamp255(c.b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots), _mm_unpacklo_epi16(redGreen, blue));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots + 4), _mm_unpackhi_epi16(redGreen, blue));
     }
 
     static void Apply(uint8_t* pixels, const uint32_t* slots)
