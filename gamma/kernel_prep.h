@@ -59,11 +59,6 @@ bool IsIdentityLut(const int32_t* lut);
 // Low 8 bits of every lut entry, for kernels that look up bytes.
 void LutBytes(const int32_t* lut, uint8_t* bytes);
 
-// CorrectRgb24 with scalar table reads, four pixels per step as three
-// little-endian 32-bit loads and stores; the x86 levels whose vectors
-// cannot look up bytes use it. Returns at once for an identity lut.
-void CorrectRgb24Bytes(uint8_t* pixels, uint32_t count, const int32_t* lut);
-
 // Bit j is set when byte j of a 64-byte vector starting at frame byte
 // 64 * phase is a green (or red) byte of a BGR24 frame. Defined out of line
 // so that kernels load them from memory: built from immediates they would

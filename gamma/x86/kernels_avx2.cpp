@@ -241,7 +241,7 @@ void CorrectRgb24Avx2Gather(uint8_t* pixels, uint32_t count, const int32_t* lut)
 
 const Kernels& Avx2Kernels()
 {
-    static const Kernels kernels = {CorrectYuvFirstPixelAvx2, CorrectYuvAveragedAvx2, CorrectRgb24Bytes};
+    static const Kernels kernels = {CorrectYuvFirstPixelAvx2, CorrectYuvAveragedAvx2, CorrectRgb24Words};
     return kernels;
 }
 

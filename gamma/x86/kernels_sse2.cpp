@@ -128,7 +128,7 @@ void CorrectYuvAveragedSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry
 const Kernels& Sse2Kernels()
 {
     // SSE2 has nothing to offer BGR24 beyond the scalar byte-table loop.
-    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Bytes};
+    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Words};
     return kernels;
 }
 
