@@ -1,6 +1,7 @@
 // What a user does with the dialog: real mouse and keyboard input through
 // SendInput, and the plain messages a program could send instead.
 //   click ID [about]          mouse click at the centre of a control
+//   clickat X Y               mouse click at a screen point
 //   command ID [about]        WM_COMMAND / BN_CLICKED from that control, posted
 //   key NAME...               real keys: Enter Esc Tab Shift+Tab Left Right Up
 //                             Down Home End PageUp PageDown Alt+F4
@@ -240,7 +241,7 @@ bool CloseBoxClick(HWND dialog, std::string& error)
 
 bool IsInputCommand(const std::string& command)
 {
-    return command == "click" || command == "command" || command == "key" || command == "sysclose" ||
+    return command == "click" || command == "clickat" || command == "command" || command == "key" || command == "sysclose" ||
            command == "closebox" || command == "drag" || command == "channel";
 }
 
@@ -249,6 +250,17 @@ bool InputCommand(const std::vector<std::string>& words, std::string& error)
     const std::string& command = words[0];
     const size_t args = words.size() - 1;
     int id = 0;
+    if (command == "clickat") {
+        POINT at = {};
+        int x = 0, y = 0;
+        if (args != 2 || !ParseNumber(words[1], x) || !ParseNumber(words[2], y)) {
+            error = "usage: clickat X Y";
+            return false;
+        }
+        at.x = x;
+        at.y = y;
+        return ClickAt(at, error);
+    }
     if (command == "click" || command == "command") {
         if (args < 1 || args > 2 || (args == 2 && words[2] != "about")) {
             error = "usage: " + command + " ID [about]";

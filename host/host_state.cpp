@@ -207,6 +207,7 @@ bool StateCommand(const std::vector<std::string>& words, std::string& error)
 {
     const HWND dialog = FindSettingsDialog();
     const HWND about = FindAboutBox();
+    const int dialogs = CountSettingsDialogs();
     Lines lines;
     OnUi([&] {
         const HWND host = HostWindow();
@@ -217,6 +218,7 @@ bool StateCommand(const std::vector<std::string>& words, std::string& error)
             lines.emplace_back("host.rect", RectText(r));
             lines.emplace_back("host.enabled", Flag(IsWindowEnabled(host)));
         }
+        lines.emplace_back("dialogs", std::to_string(dialogs));
         AddWindow(lines, "dialog", dialog);
         AddWindow(lines, "about", about);
     });

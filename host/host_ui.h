@@ -38,6 +38,7 @@ DWORD UiThreadId();
 // #32770 with an OK button (id 1), which the settings dialog lacks.
 HWND FindSettingsDialog();
 HWND FindAboutBox();
+int CountSettingsDialogs();
 // "about" names the About box, nothing or "dialog" the settings dialog.
 HWND FindTarget(const std::string& which);
 

@@ -73,16 +73,11 @@ INT_PTR CALLBACK HostDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     return FALSE;
 }
 
-// Where a user would look for an answer: "at once" or a lower bound that a
-// slow machine cannot miss (the caption flash sleeps 4 x 60 ms).
+// Coarse on purpose: the caption flash of an open dialog sleeps 4 x 60 ms,
+// and a first opening on a slow machine must not look like one.
 void ReportShowTime(DWORD ms)
 {
-    if (ms >= 200)
-        std::printf("show: returned after >= 200 ms\n");
-    else if (ms < 150)
-        std::printf("show: returned at once\n");
-    else
-        std::printf("show: returned after %lu ms\n", static_cast<unsigned long>(ms));
+    std::printf("show: returned %s 200 ms\n", ms >= 200 ? "after >=" : "in <");
 }
 
 bool WindowLevelCommand(const std::vector<std::string>& words, std::string& error)
@@ -98,8 +93,10 @@ bool WindowLevelCommand(const std::vector<std::string>& words, std::string& erro
         }
         bool made = false;
         OnUi([&] {
-            if (gHostWindow)
+            if (gHostWindow) {
+                made = SetWindowPos(gHostWindow, nullptr, r[0], r[1], r[2], r[3], SWP_NOZORDER | SWP_NOACTIVATE);
                 return;
+            }
             gHostWindow = CreateWindowExA(0, "ZvkHostWindow", "zvkhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, r[0], r[1],
                                           r[2], r[3], nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
             if (gHostWindow) {
@@ -109,9 +106,19 @@ bool WindowLevelCommand(const std::vector<std::string>& words, std::string& erro
             }
         });
         if (!made) {
-            error = "the host window exists already or cannot be made";
+            error = "cannot make or move the host window";
             return false;
         }
+    } else if (command == "move") {
+        // What a user dragging the caption achieves, also off the screen.
+        int x = 0, y = 0;
+        const HWND dialog = FindSettingsDialog();
+        if (args != 2 || !ParseNumber(words[1], x) || !ParseNumber(words[2], y) || !dialog) {
+            error = dialog ? "usage: move X Y" : "no dialog to move";
+            return false;
+        }
+        OnUi([&] { SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); });
+        Settle();
     } else if (command == "wait") {
         int ms = 0;
         if (args != 1 || !ParseNumber(words[1], ms) || ms < 0) {
@@ -210,6 +217,7 @@ namespace {
 struct DialogSearch {
     HWND settings = nullptr;
     HWND about = nullptr;
+    int settingsCount = 0;
 };
 
 BOOL CALLBACK CollectDialog(HWND window, LPARAM data)
@@ -221,8 +229,8 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM data)
         return TRUE;
     if (GetDlgItem(window, IDOK))
         found->about = found->about ? found->about : window;
-    else if (GetWindow(window, GW_OWNER) == gHostWindow)
-        found->settings = found->settings ? found->settings : window;
+    else if (GetWindow(window, GW_OWNER) == gHostWindow && ++found->settingsCount == 1)
+        found->settings = window;
     return TRUE;
 }
 
@@ -243,6 +251,11 @@ HWND FindSettingsDialog()
 HWND FindAboutBox()
 {
     return SearchDialogs().about;
+}
+
+int CountSettingsDialogs()
+{
+    return SearchDialogs().settingsCount;
 }
 
 HWND FindTarget(const std::string& which)
@@ -278,7 +291,8 @@ bool ParseNumber(const std::string& text, int& value)
 
 bool IsWindowCommand(const std::string& command)
 {
-    return command == "window" || command == "wait" || command == "show" || command == "hostdialog" ||
+    return command == "window" || command == "move" || command == "wait" || command == "show" ||
+           command == "hostdialog" ||
            command == "state" || IsInputCommand(command) || IsCaptureCommand(command) ||
            IsFrameThreadCommand(command);
 }
