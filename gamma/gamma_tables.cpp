@@ -58,7 +58,11 @@ bool GammaTables::Allocate()
     slots_ = new (std::nothrow) TableSet[kSlots]{};
     for (auto& held : held_)
         held.store(0, std::memory_order_relaxed);
-    pending_.store(0, std::memory_order_relaxed);
+    for (Request& from : builtFrom_)
+        from = Request{};
+    requested_.store(0, std::memory_order_relaxed);
+    builtSequence_.store(sequence_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    starved_.store(false, std::memory_order_relaxed);
     published_.store(0, std::memory_order_release);
     return slots_ != nullptr;
 }
@@ -71,36 +75,61 @@ void GammaTables::Release()
 
 void GammaTables::BuildChannel(int channel, int32_t gamma)
 {
-    if (!slots_ || channel < 0 || channel > 2)
+    if (channel < 0 || channel > 2)
         return;
-    wanted_[channel].store(gamma, std::memory_order_relaxed);
-    pending_.fetch_or(1u << channel, std::memory_order_seq_cst);
-    DrainPending();
+    StoreRequest(1u << channel, gamma, gamma, gamma);
 }
 
 void GammaTables::BuildChannels(int32_t red, int32_t green, int32_t blue)
 {
+    StoreRequest(7u, red, green, blue);
+}
+
+void GammaTables::StoreRequest(uint32_t channels, int32_t red, int32_t green, int32_t blue)
+{
     if (!slots_)
         return;
-    wanted_[kRed].store(red, std::memory_order_relaxed);
-    wanted_[kGreen].store(green, std::memory_order_relaxed);
-    wanted_[kBlue].store(blue, std::memory_order_relaxed);
-    pending_.fetch_or(7u, std::memory_order_seq_cst);
+    // Writers exclude each other only for these stores; a builder never
+    // takes this lock, so a writer never waits for a build or a reader.
+    while (requesting_.exchange(true, std::memory_order_acquire)) {
+        while (requesting_.load(std::memory_order_relaxed)) {
+        }
+    }
+    const uint32_t sequence = sequence_.load(std::memory_order_relaxed);
+    sequence_.store(sequence + 1, std::memory_order_seq_cst);
+    const int32_t gamma[3] = {red, green, blue};
+    for (int channel = 0; channel < 3; ++channel) {
+        if (channels & (1u << channel))
+            wanted_[channel].store(gamma[channel], std::memory_order_seq_cst);
+    }
+    requested_.fetch_or(channels, std::memory_order_seq_cst);
+    sequence_.store(sequence + 2, std::memory_order_seq_cst);
+    requesting_.store(false, std::memory_order_release);
     DrainPending();
+}
+
+bool GammaTables::Pending() const
+{
+    return sequence_.load(std::memory_order_seq_cst) != builtSequence_.load(std::memory_order_seq_cst);
 }
 
 void GammaTables::DrainPending() const
 {
-    // The loser of the try-lock leaves its request to the winner, which looks
-    // at pending_ again after unlocking. With every slot held the requests
-    // wait for the reader that lets go first (see Reader's destructor); the
-    // check after unlocking catches a reader that let go while we built.
-    while (pending_.load(std::memory_order_seq_cst) != 0) {
+    // Whoever gives up must leave someone who is sure to look again: the
+    // holder of the try-lock looks after unlocking; a writer in the middle of
+    // a request drains after it; with every slot held, a reader that lets go
+    // sees starved_. Each of these is marked before the last look, so a
+    // reader or writer that came in between is never missed.
+    while (Pending()) {
         if (building_.test_and_set(std::memory_order_seq_cst))
             return;
-        BuildPending();
+        const Build outcome = BuildPending();
+        if (outcome == Build::kNoFreeSlot)
+            starved_.store(true, std::memory_order_seq_cst);
         building_.clear(std::memory_order_seq_cst);
-        if (FreeSlot() < 0)
+        if (outcome == Build::kNoFreeSlot && FreeSlot() < 0)
+            return;
+        if (outcome == Build::kRequestInChange && (sequence_.load(std::memory_order_seq_cst) & 1))
             return;
     }
 }
@@ -115,30 +144,53 @@ int GammaTables::FreeSlot() const
     return -1;
 }
 
-void GammaTables::BuildPending() const
+// A seqlock read: the record as one writer left it, or false while one is
+// changing it.
+bool GammaTables::CopyRequest(Request& request) const
 {
-    const int slot = FreeSlot();
-    if (slot < 0) {
-        starved_.store(true, std::memory_order_seq_cst);
-        return;
-    }
-    starved_.store(false, std::memory_order_relaxed);
-    const uint32_t requests = pending_.exchange(0, std::memory_order_acquire);
-    if (requests == 0)
-        return;
-    TableSet& target = slots_[slot];
+    request.sequence = sequence_.load(std::memory_order_seq_cst);
+    if (request.sequence & 1)
+        return false;
+    for (int channel = 0; channel < 3; ++channel)
+        request.gamma[channel] = wanted_[channel].load(std::memory_order_seq_cst);
+    request.channels = requested_.load(std::memory_order_seq_cst);
+    return sequence_.load(std::memory_order_seq_cst) == request.sequence;
+}
+
+GammaTables::Build GammaTables::BuildPending() const
+{
+    Request request;
+    if (!CopyRequest(request))
+        return Build::kRequestInChange;
     // Only this thread publishes, so the published slot cannot change under
     // the copy; readers only read it.
     const uint32_t source = published_.load(std::memory_order_relaxed) & kSlotMask;
-    target = slots_[source];
+    const Request& from = builtFrom_[source];
+    uint32_t rebuild = 0;
     for (int channel = 0; channel < 3; ++channel) {
-        if (requests & (1u << channel))
-            zvk::BuildChannel(target, channel, wanted_[channel].load(std::memory_order_relaxed));
+        const uint32_t bit = 1u << channel;
+        if ((request.channels & bit) && (!(from.channels & bit) || from.gamma[channel] != request.gamma[channel]))
+            rebuild |= bit;
     }
-    const uint32_t old = published_.exchange(static_cast<uint32_t>(slot), std::memory_order_acq_rel);
-    // Readers that took the old slot counted themselves in the published
-    // word; from now on they are counted against the slot itself.
-    held_[old & kSlotMask].fetch_add(old >> kSlotBits, std::memory_order_relaxed);
+    if (rebuild != 0) {
+        const int slot = FreeSlot();
+        if (slot < 0)
+            return Build::kNoFreeSlot;
+        starved_.store(false, std::memory_order_relaxed);
+        TableSet& target = slots_[slot];
+        target = slots_[source];
+        for (int channel = 0; channel < 3; ++channel) {
+            if (rebuild & (1u << channel))
+                zvk::BuildChannel(target, channel, request.gamma[channel]);
+        }
+        builtFrom_[slot] = request;
+        const uint32_t old = published_.exchange(static_cast<uint32_t>(slot), std::memory_order_acq_rel);
+        // Readers that took the old slot counted themselves in the published
+        // word; from now on they are counted against the slot itself.
+        held_[old & kSlotMask].fetch_add(old >> kSlotBits, std::memory_order_relaxed);
+    }
+    builtSequence_.store(request.sequence, std::memory_order_seq_cst);
+    return Build::kDone;
 }
 
 GammaTables::Reader::Reader(const GammaTables& tables) : tables_(tables)
@@ -156,8 +208,8 @@ GammaTables::Reader::~Reader()
         return;
     tables_.held_[slot_].fetch_sub(1, std::memory_order_seq_cst);
     // A writer that found every slot held left its request pending. Only
-    // then does a reader build: otherwise it could take over a request that
-    // its writer is still making.
+    // then does a reader look at the requests, so that a frame's release
+    // stays one subtraction and one load.
     if (tables_.starved_.load(std::memory_order_seq_cst))
         tables_.DrainPending();
 }

@@ -53,11 +53,16 @@ void BuildChannel(TableSet& tables, int channel, int32_t gamma);
 // not published and its counter is zero. Four slots leave one free slot for
 // the writer while two readers (frame path, curve view) hold older sets.
 //
-// Writers never block each other either: a request records the wanted gamma
-// and a pending bit, and whoever wins the try-lock builds every pending
-// channel; a writer that loses leaves its request to the winner, which
-// checks again after unlocking, so no request is lost. When every slot is
-// held, the request waits for the first reader to let go, which builds it.
+// Writers never wait for a build. A request is one record (the wanted gamma
+// of each channel, which channels were ever requested, a sequence number)
+// that writers change under a spin lock held for a few stores, and that a
+// builder copies as a whole, never waiting: a record in change leaves the
+// build to its writer. Whoever wins the build try-lock builds from the newest
+// record, so every published set is the tables of one whole record: a
+// triple is never split, and a channel never goes back to an older request.
+// A writer that loses the try-lock leaves its request to the winner, which
+// looks again after unlocking. When every slot is held, the pool is marked
+// starved, and the first reader to let go builds the request.
 class GammaTables {
 public:
     static constexpr int kSlots = 4;
@@ -75,12 +80,13 @@ public:
 
     // Rebuilds one channel from a gamma in hundredths and publishes the
     // result, unless another thread is rebuilding right now: then that
-    // thread builds this request too before it finishes. Never waits. Does
-    // nothing before Allocate.
+    // thread builds this request too before it finishes. Waits for no build
+    // and no reader, only for another writer's few stores into the request.
+    // Does nothing before Allocate.
     void BuildChannel(int channel, int32_t gamma);
-    // All three channels, published together as one set. Should another
-    // thread request a channel at the same moment, the channels may come
-    // out in two sets; each channel's block is always whole.
+    // All three channels, published together as one set, also while another
+    // thread builds: a later request may replace any of them, but no set
+    // holds part of this request and part of an older one.
     void BuildChannels(int32_t red, int32_t green, int32_t blue);
 
     // Holds one whole published set until destroyed; later rebuilds do not
@@ -110,17 +116,35 @@ private:
     // harmless, as long as fewer than 2^24 readers hold one set at once.
     static constexpr uint32_t kCountMask = (1u << (32 - kSlotBits)) - 1;
 
+    // The gammas a set was built from, or a request record as a builder
+    // copied it.
+    struct Request {
+        int32_t gamma[3];
+        uint32_t channels;  // which gammas mean anything
+        uint32_t sequence;
+    };
+    enum class Build { kDone, kNoFreeSlot, kRequestInChange };
+
+    void StoreRequest(uint32_t channels, int32_t red, int32_t green, int32_t blue);
     // Const because a reader that releases may have to finish a writer's
     // request (see Reader's destructor); the pool itself is not const.
     void DrainPending() const;
-    void BuildPending() const;
+    Build BuildPending() const;
+    bool CopyRequest(Request& request) const;
+    bool Pending() const;
     int FreeSlot() const;
 
     TableSet* slots_ = nullptr;
     mutable std::atomic<uint32_t> published_{0};
     mutable std::atomic<uint32_t> held_[kSlots];
+    // The request record; the sequence number is odd while a writer changes it.
+    std::atomic<bool> requesting_{false};
+    std::atomic<uint32_t> sequence_{0};
     std::atomic<int32_t> wanted_[3];
-    mutable std::atomic<uint32_t> pending_{0};
+    std::atomic<uint32_t> requested_{0};
+    // Written only by the thread holding building_.
+    mutable std::atomic<uint32_t> builtSequence_{0};  // the record the published set answers
+    mutable Request builtFrom_[kSlots] = {};
     mutable std::atomic<bool> starved_{false};  // a request waits for a slot
     mutable std::atomic_flag building_ = ATOMIC_FLAG_INIT;
 };

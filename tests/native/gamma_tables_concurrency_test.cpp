@@ -304,7 +304,7 @@ private:
 // their last calls.
 TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTriples)
 {
-    constexpr int kSteps = 40, kRounds = 12;
+    constexpr int kSteps = 200, kRounds = 20;
     constexpr int32_t kBase[3] = {20, 200, 400};
     auto gamma = [&](int channel, int writer, int step) { return kBase[channel] + 3 * (step + 1) + writer; };
     BlockIndex index;
@@ -324,10 +324,11 @@ TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTripl
         ASSERT_TRUE(tables.Allocate());
         tables.BuildChannels(gamma(kRed, 0, -1), gamma(kGreen, 0, -1), gamma(kBlue, 0, -1));
         std::atomic<bool> stop{false};
+        std::atomic<int> readersIn{0};  // writers start once every reader holds sets
         Findings found[3];
         std::vector<std::thread> threads;
         for (Findings& f : found) {
-            threads.emplace_back([&tables, &stop, &index, &f, &kBase] {
+            threads.emplace_back([&tables, &stop, &readersIn, &index, &f, &kBase] {
                 int32_t last[3][3] = {};  // newest gamma seen per channel and writer
                 while (!stop.load()) {
                     const GammaTables::Reader held(tables);
@@ -345,7 +346,8 @@ TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTripl
                         newest = g;
                     }
                     f.split += triple[0] != triple[1] || triple[1] != triple[2];
-                    ++f.holds;
+                    if (++f.holds == 1)
+                        readersIn.fetch_add(1);
                     std::this_thread::yield();  // keeps the set a while: slots run out
                 }
             });
@@ -353,6 +355,8 @@ TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTripl
         std::thread writers[2];
         for (int w = 0; w < 2; ++w) {
             writers[w] = std::thread([&, w] {
+                while (readersIn.load() < 3)
+                    std::this_thread::yield();
                 for (int step = 0; step < kSteps; ++step)
                     tables.BuildChannels(gamma(kRed, w, step), gamma(kGreen, w, step), gamma(kBlue, w, step));
                 tables.BuildChannels(gamma(kRed, 2, kSteps), gamma(kGreen, 2, kSteps), gamma(kBlue, 2, kSteps));
