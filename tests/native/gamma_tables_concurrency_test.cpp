@@ -185,8 +185,8 @@ TEST(GammaTablesConcurrency, ConcurrentWritersLoseNoRequest)
 // same moment, comes in at a different point of that build each trial (the
 // first writer's last run sets the scale: TSan slows it tenfold). Only
 // trials in which the second came in while the first was still at work show
-// anything, so the race goes on until there are enough of those (a busy
-// machine may run the two threads on one core for a while).
+// anything, so the race goes on until there are enough of those or its time
+// is up (a busy machine may run the two threads on one core for a while).
 using Writer = std::function<void(GammaTables&)>;
 using SetCheck = std::function<bool(const TableSet*)>;
 using Clock = std::chrono::steady_clock;
@@ -196,7 +196,8 @@ struct RaceOutcome {
 RaceOutcome RaceForTheLastFreeSlot(const Writer& first, const Writer& second, const SetCheck& whileHeld,
                                    const SetCheck& afterwards)
 {
-    constexpr int kMaxTrials = 4000, kEnoughOverlaps = 200;
+    constexpr int kEnoughOverlaps = 200;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(1500);
     RaceOutcome outcome;
     GammaTables tables;
     if (!tables.Allocate())
@@ -220,7 +221,7 @@ RaceOutcome RaceForTheLastFreeSlot(const Writer& first, const Writer& second, co
             done.store(trial);
         }
     });
-    for (int& trial = outcome.trials; trial < kMaxTrials && overlapped.load() < kEnoughOverlaps;) {
+    for (int& trial = outcome.trials; overlapped.load() < kEnoughOverlaps && Clock::now() < deadline;) {
         bool right;
         {
             std::optional<GammaTables::Reader> held[3];
