@@ -208,9 +208,12 @@ RaceOutcome RaceForTheLastFreeSlot(const Writer& first, const Writer& second, co
     std::atomic<int64_t> firstTook{0};  // nanoseconds
     std::thread other([&] {
         for (int trial = 1;; ++trial) {
+            // Spins a while before yielding, so as to be off the mark at once.
             int now;
-            while ((now = go.load()) != trial && now >= 0)
-                std::this_thread::yield();
+            for (int spins = 0; (now = go.load()) != trial && now >= 0; ++spins) {
+                if (spins > 20000)
+                    std::this_thread::yield();
+            }
             if (now < 0)
                 break;
             const auto until = Clock::now() + std::chrono::nanoseconds(firstTook.load() * (trial * 37 % 100) / 100);
