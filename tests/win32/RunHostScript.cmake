@@ -6,6 +6,7 @@
 #   EXPECT_RC   the host's exit code (default 0)
 #   PREFIX      a Wine prefix of the test's own; with it USERS_FOLDER (the
 #               registry value "StoreInUsersFolder") and WINDOWS_VERSION
+#   PNG_DIR     the script's PNG files are copied there after the run
 foreach(var WINE_RUN HOST_EXE PLUGIN_DLL SCRIPT EXPECTED WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "RunHostScript: ${var} is not set")
@@ -51,6 +52,13 @@ execute_process(
   ERROR_VARIABLE errors
   RESULT_VARIABLE rc)
 string(REPLACE "\r" "" actual "${actual}")
+if(PNG_DIR)
+  file(GLOB pictures ${host_dir}/*.png)
+  file(MAKE_DIRECTORY ${PNG_DIR})
+  if(pictures)
+    file(COPY ${pictures} DESTINATION ${PNG_DIR})
+  endif()
+endif()
 file(WRITE ${WORK_DIR}/actual.txt "${actual}")
 file(READ ${EXPECTED} expected)
 
