@@ -253,8 +253,8 @@ LRESULT GammaDialog::OnRefresh(WPARAM kind, LPARAM)
         DrawCurves();
     if (wants(kRefreshEnabling)) {
         const BOOL enable = live.Enable ? TRUE : FALSE;
-        for (const fw::CWnd* control : {static_cast<const fw::CWnd*>(&m_sldRed), static_cast<const fw::CWnd*>(&m_sldGreen),
-                                        static_cast<const fw::CWnd*>(&m_sldBlue), static_cast<const fw::CWnd*>(&m_chkLink)})
+        const fw::CWnd* const switched[] = {&m_sldRed, &m_sldGreen, &m_sldBlue, &m_chkLink};
+        for (const fw::CWnd* control : switched)
             control->EnableWindow(enable);
     }
     return 1;
