@@ -83,35 +83,53 @@ private:
 };
 
 // Opens and takes the file for this opener alone, as Windows does without
-// sharing.
-std::unique_ptr<File> OpenExclusive(const std::string& path, int flags)
+// sharing. It is emptied only once the lock is held, so that a refused
+// opener never touches another's data.
+std::unique_ptr<File> OpenExclusive(const std::string& path, int flags, bool truncate)
 {
     const int fd = open(NativePath(path).c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
 }
 
+// No write permission for anyone stands for the read-only attribute; the
+// bits are looked at rather than access(), which says yes to root.
+bool WithoutWriteBits(const std::string& nativePath)
+{
+    struct stat info = {};
+    return stat(nativePath.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+}
+
 class PosixFileSystem final : public FileSystem {
 public:
     std::unique_ptr<File> OpenForReading(const std::string& path) override
     {
-        return OpenExclusive(path, O_RDONLY | O_CREAT);
+        return OpenExclusive(path, O_RDONLY | O_CREAT, false);
     }
 
     std::unique_ptr<File> CreateForWriting(const std::string& path) override
     {
-        return OpenExclusive(path, O_WRONLY | O_CREAT | O_TRUNC);
+        if (WithoutWriteBits(NativePath(path)))
+            return nullptr;
+        return OpenExclusive(path, O_WRONLY | O_CREAT, true);
     }
 
     bool Replace(const std::string& source, const std::string& target) override
     {
+        const std::string from = NativePath(source);
         const std::string to = NativePath(target);
-        if (std::rename(NativePath(source).c_str(), to.c_str()) != 0)
+        if (WithoutWriteBits(to))
+            return false;
+        // The new file takes the old one's permissions.
+        struct stat old = {};
+        if (stat(to.c_str(), &old) == 0)
+            chmod(from.c_str(), old.st_mode & 07777);
+        if (std::rename(from.c_str(), to.c_str()) != 0)
             return false;
         // The new name reaches the disk with its folder.
         const size_t slash = to.rfind('/');
@@ -127,6 +145,17 @@ public:
     bool Remove(const std::string& path) override
     {
         return unlink(NativePath(path).c_str()) == 0;
+    }
+
+    bool Exists(const std::string& path) override
+    {
+        struct stat info = {};
+        return lstat(NativePath(path).c_str(), &info) == 0;
+    }
+
+    bool IsReadOnly(const std::string& path) override
+    {
+        return WithoutWriteBits(NativePath(path));
     }
 };
 

@@ -1,5 +1,5 @@
 // Win32 file access for the DLL: ANSI paths, no sharing, flushed before the
-// new file takes the old one's place.
+// new file takes the old one's place. Only calls that Windows 9x has too.
 #include <windows.h>
 
 #include "framework/system_files.h"
@@ -21,12 +21,15 @@ public:
     Win32File(const Win32File&) = delete;
     Win32File& operator=(const Win32File&) = delete;
 
+    // GetFileSize rather than GetFileSizeEx, which Windows 9x lacks.
     bool GetLength(uint64_t& length) override
     {
-        LARGE_INTEGER size = {};
-        if (!GetFileSizeEx(handle_, &size) || size.QuadPart < 0)
+        DWORD high = 0;
+        SetLastError(NO_ERROR);
+        const DWORD low = GetFileSize(handle_, &high);
+        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
             return false;
-        length = static_cast<uint64_t>(size.QuadPart);
+        length = (uint64_t{high} << 32) | low;
         return true;
     }
 
@@ -68,35 +71,80 @@ private:
     HANDLE handle_;
 };
 
-std::unique_ptr<File> Open(const std::string& path, DWORD access, DWORD disposition)
+// Without sharing: while another program has the file open, opening fails
+// before anything is truncated.
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition)
 {
-    const HANDLE handle =
-        CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::unique_ptr<File> Owned(HANDLE handle)
+{
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<Win32File>(handle);
 }
 
+// Attributes a replaced file hands on to its successor.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 class Win32FileSystem final : public FileSystem {
 public:
     std::unique_ptr<File> OpenForReading(const std::string& path) override
     {
-        return Open(path, GENERIC_READ, OPEN_ALWAYS);
+        return Owned(Open(path, GENERIC_READ, OPEN_ALWAYS));
     }
 
+    // Truncating an existing file keeps its attributes (and a hidden or
+    // system file would refuse CREATE_ALWAYS). The read-only attribute is
+    // looked at first: Wine run as root would open such a file.
     std::unique_ptr<File> CreateForWriting(const std::string& path) override
     {
-        return Open(path, GENERIC_WRITE, CREATE_ALWAYS);
+        if (IsReadOnly(path))
+            return nullptr;
+        HANDLE handle = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+            handle = Open(path, GENERIC_WRITE, CREATE_NEW);
+        return Owned(handle);
     }
 
+    // MoveFileExA exists on Windows 9x but does nothing there: false.
     bool Replace(const std::string& source, const std::string& target) override
     {
+        const DWORD old = GetFileAttributesA(target.c_str());
+        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
+            return false;
+        if (old != INVALID_FILE_ATTRIBUTES && (old & kKeptAttributes))
+            SetFileAttributesA(source.c_str(), old & kKeptAttributes);
         return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }
 
     bool Remove(const std::string& path) override
     {
+        if (DeleteFileA(path.c_str()))
+            return true;
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+            return false;
+        SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
         return DeleteFileA(path.c_str()) != 0;
+    }
+
+    // Only "not found" counts as missing: a path that cannot even be asked
+    // about may hold a file.
+    bool Exists(const std::string& path) override
+    {
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        const DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+
+    bool IsReadOnly(const std::string& path) override
+    {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
     }
 };
 

@@ -50,11 +50,19 @@ public:
     // For reading: an empty file is created when none exists, an existing
     // one is never truncated. Null when the file cannot be opened.
     virtual std::unique_ptr<File> OpenForReading(const std::string& path) = 0;
-    // For writing: created, or truncated when it exists.
+    // For writing: created, or truncated when it exists; an existing file
+    // keeps its attributes. Null for a read-only file, and for a file that
+    // another opener has: that one's data stays as it was.
     virtual std::unique_ptr<File> CreateForWriting(const std::string& path) = 0;
-    // Puts source in the place of target in one step, replacing target.
+    // Puts source in the place of target in one step, replacing target and
+    // keeping target's attributes. False where the system cannot do that.
     virtual bool Replace(const std::string& source, const std::string& target) = 0;
+    // Removes a file, a read-only one too.
     virtual bool Remove(const std::string& path) = 0;
+    // Whether anything stands at the path, also when it cannot be opened.
+    virtual bool Exists(const std::string& path) = 0;
+    // Whether the file there has the read-only attribute.
+    virtual bool IsReadOnly(const std::string& path) = 0;
 };
 
 }  // namespace zvk

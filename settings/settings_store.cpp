@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
 namespace zvk {
 namespace {
@@ -18,16 +19,29 @@ bool AlwaysKept(int64_t sectionId)
     return sectionId >= 1 && sectionId <= 4;
 }
 
+// The five settings as rows of a table: key, type code, field, default.
+struct SettingRow {
+    int32_t type;
+    const char* key;
+    int32_t SettingsRecord::*field;
+    int64_t defaultValue;
+};
+constexpr SettingRow kSettingRows[kSettingsRows] = {
+    {kSettingS32, "RGamma", &SettingsRecord::RGamma, 100}, {kSettingS32, "GGamma", &SettingsRecord::GGamma, 100},
+    {kSettingS32, "BGamma", &SettingsRecord::BGamma, 100}, {kSettingU32, "Binding", &SettingsRecord::Binding, 1},
+    {kSettingU32, "Enable", &SettingsRecord::Enable, 1},
+};
+
+SettingDescriptor RowOf(size_t row, SettingsRecord& record)
+{
+    const SettingRow& r = kSettingRows[row];
+    return {r.type, r.key, &(record.*r.field), r.defaultValue, nullptr};
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore()
-    : settingsTable{
-          {kSettingS32, "RGamma", &current.RGamma, 100, nullptr},
-          {kSettingS32, "GGamma", &current.GGamma, 100, nullptr},
-          {kSettingS32, "BGamma", &current.BGamma, 100, nullptr},
-          {kSettingU32, "Binding", &current.Binding, 1, nullptr},
-          {kSettingU32, "Enable", &current.Enable, 1, nullptr},
-      }
+    : settingsTable{RowOf(0, current), RowOf(1, current), RowOf(2, current), RowOf(3, current), RowOf(4, current)}
 {
 }
 
@@ -48,7 +62,7 @@ void SettingsStore::Load(const std::string& baseName, SectionCallback callback)
     records.clear();
     snapshot.clear();
     text.ClearReadText();
-    ReadFile();
+    fileLeftAlone = !ReadFile();
 
     std::string_view value;
     dialogPosX = text.FindValue(kDialogSection, kPosXKey, value) ? ParseDecimal32(value) : kNoDialogPos;
@@ -56,40 +70,61 @@ void SettingsStore::Load(const std::string& baseName, SectionCallback callback)
 
     text.ReadSettings(kDefaultSection, settingsTable, kSettingsRows);
     defaults = current;
+    LoadSections();
+    LoadCurrent();
+}
 
-    // The enumeration starts where the lookups above left the reader, so
-    // numeric sections before "DEFAULT" (or "DIALOG") are not loaded. It goes
-    // on from each header it found, wherever looking up that section's keys
-    // took the reader: a name like " 5 " is looked up as "[5]", which may
-    // stand anywhere in the text.
+// Every numeric section in file order, wherever "DIALOG" and "DEFAULT"
+// stand. A name like " 5 " is looked up as "[5]", which may stand anywhere
+// in the text; what such a header gives is kept per header found, so that a
+// file of many of them reads each section once.
+void SettingsStore::LoadSections()
+{
+    std::unordered_map<size_t, size_t> readFrom;  // header found -> first record read there
     std::string name;
-    while (text.NextSection(name)) {
+    for (bool more = text.FirstSection(name); more; more = text.NextSection(name)) {
         const size_t header = text.sectionPos;
         current.sectionId = ParseDecimal64(name);
         if (current.sectionId == 0)
             continue;
-        text.ReadSettings(name, settingsTable, kSettingsRows);
+        if (!text.FindSection(name)) {
+            // What reading a section that is nowhere gives: every default.
+            for (const SettingRow& row : kSettingRows)
+                current.*row.field = static_cast<int32_t>(row.defaultValue);
+        } else if (const auto known = readFrom.find(text.sectionPos); known != readFrom.end()) {
+            const int64_t sectionId = current.sectionId;
+            current = records[known->second];
+            current.sectionId = sectionId;
+        } else {
+            if (text.sectionPos != header)
+                readFrom.emplace(text.sectionPos, records.size());
+            text.ReadSettings(name, settingsTable, kSettingsRows);
+        }
         records.push_back(current);
         text.sectionPos = header;
     }
-    LoadCurrent();
 }
 
-// The whole file into the reader, or nothing: a file that cannot be read
-// completely counts as empty.
-void SettingsStore::ReadFile()
+// The whole file into the reader. False when a file exists but could not be
+// read whole (another program holds it, a read failed, no memory): then the
+// session runs with the defaults and the file is left as it is.
+bool SettingsStore::ReadFile()
 {
     if (!fileSystem || location.filePath.empty())
-        return;
+        return true;
     std::unique_ptr<File> file = fileSystem->OpenForReading(location.filePath);
+    if (!file)
+        return !fileSystem->Exists(location.filePath);
     uint64_t length = 0;
-    if (!file || !file->GetLength(length) || length == 0 || length > SIZE_MAX / 2)
-        return;
+    if (!file->GetLength(length) || length > SIZE_MAX / 2)
+        return false;
+    if (length == 0)
+        return true;
     const auto size = static_cast<size_t>(length);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
     if (!buffer || !file->Read(buffer.get(), size))
-        return;
-    text.SetReadText(std::move(buffer), size);
+        return false;
+    return text.SetReadText(std::move(buffer), size);
 }
 
 int32_t SettingsStore::SelectSection(int64_t sectionId)
@@ -116,51 +151,80 @@ int32_t SettingsStore::SelectSection(int64_t sectionId)
     return 1;
 }
 
+// Writes the records as they stand, the current section with its live
+// values, and leaves the session as it was: current, currentIndex and the
+// records are not touched, so that saving again changes nothing.
 void SettingsStore::Save()
 {
-    if (!text.StartWrite())
+    if (fileLeftAlone || !text.StartWrite())
         return;
-    CommitCurrent();
     text.WriteSectionHeader(kDialogSection);
     text.WriteValue(kPosXKey, std::to_string(dialogPosX));
     text.WriteValue(kPosYKey, std::to_string(dialogPosY));
-    for (const SettingsRecord& record : records) {
+    SettingsRecord written = kBuiltInDefaults;
+    const SettingDescriptor rows[kSettingsRows] = {RowOf(0, written), RowOf(1, written), RowOf(2, written),
+                                                   RowOf(3, written), RowOf(4, written)};
+    for (size_t i = 0; i < records.size(); ++i) {
+        written = HasCurrent() && i == static_cast<size_t>(currentIndex) ? current : records[i];
         // Without a callback every section counts as confirmed.
-        const bool known = sectionCallback ? sectionCallback(record.sectionId) != 0 : true;
-        if (!known && !AlwaysKept(record.sectionId))
+        const bool known = sectionCallback ? sectionCallback(written.sectionId) != 0 : true;
+        if (!known && !AlwaysKept(written.sectionId))
             continue;
         // A section named 0 is never loaded, so writing one (the host may
         // use 0) would only make every later save rewrite the file.
-        if (record.sectionId == 0)
+        if (written.sectionId == 0)
             continue;
-        text.WriteSectionHeader(std::to_string(record.sectionId));
-        current = record;
-        text.WriteSettings(settingsTable, kSettingsRows);
+        text.WriteSectionHeader(std::to_string(written.sectionId));
+        text.WriteSettings(rows, kSettingsRows);
     }
-    if (!text.WriteComplete())
+    if (!text.WriteComplete() || text.WrittenText() == text.ReadText())
         return;
-    if (text.WrittenText() == text.ReadText())
-        return;
-    WriteFile(text.writeBuffer.get(), text.writeLength);
+    // What is on the disk now is what the next save compares with.
+    if (WriteFile(text.writeBuffer.get(), text.writeLength)) {
+        text.SetReadText(std::move(text.writeBuffer), text.writeLength);
+        text.writeLength = 0;
+        text.writeCapacity = 0;
+    }
 }
 
 // The new text goes to a file beside the old one and then takes its place in
-// one step, so that a crash never leaves a part-written settings file. On any
-// failure the old file stays as it was.
+// one step, so that a crash never leaves a part-written settings file. Where
+// that way is closed, the file is rewritten in place from the complete text.
 bool SettingsStore::WriteFile(const char* data, size_t size)
 {
-    if (!fileSystem || location.filePath.empty())
+    const std::string& path = location.filePath;
+    // A read-only file is the user's way to freeze the settings.
+    if (!fileSystem || path.empty() || fileSystem->IsReadOnly(path))
         return false;
-    const std::string temp = location.filePath + kTempSuffix;
-    std::unique_ptr<File> file = fileSystem->CreateForWriting(temp);
-    if (!file)
-        return false;
-    const bool written = file->Write(data, size) && file->Commit();
-    file.reset();
-    if (written && fileSystem->Replace(temp, location.filePath))
+    const std::string temp = path + kTempSuffix;
+    // Left by an earlier save that was cut short; it may be read-only.
+    if (fileSystem->Exists(temp))
+        fileSystem->Remove(temp);
+    if (std::unique_ptr<File> file = fileSystem->CreateForWriting(temp)) {
+        const bool written = file->Write(data, size) && file->Commit();
+        file.reset();
+        if (written && fileSystem->Replace(temp, path))
+            return true;
+        fileSystem->Remove(temp);
+        // The disk refused the data (full, failing): rewriting the old file
+        // in place could only lose it too.
+        if (!written)
+            return false;
+    }
+    // No temporary file can be had, or no replace on this system (Windows
+    // 9x has none). What fails part-way puts the old text back, as far as
+    // the disk lets it.
+    if (WriteWhole(path, data, size))
         return true;
-    fileSystem->Remove(temp);
+    const std::string_view old = text.ReadText();
+    WriteWhole(path, old.data(), old.size());
     return false;
+}
+
+bool SettingsStore::WriteWhole(const std::string& path, const char* data, size_t size)
+{
+    std::unique_ptr<File> file = fileSystem->CreateForWriting(path);
+    return file && file->Write(data, size) && file->Commit();
 }
 
 void SettingsStore::TakeSnapshot()

@@ -84,8 +84,10 @@ private:
     void CommitCurrent();
     void LoadCurrent();
     bool HasCurrent() const;
-    void ReadFile();
+    bool ReadFile();
+    void LoadSections();
     bool WriteFile(const char* data, size_t size);
+    bool WriteWhole(const std::string& path, const char* data, size_t size);
 
     std::vector<SettingsRecord> records;
     std::vector<SettingsRecord> snapshot;
@@ -93,6 +95,8 @@ private:
     int32_t dialogPosX = 0;
     int32_t dialogPosY = 0;
     SectionCallback sectionCallback = nullptr;
+    // The file exists but could not be read at Load: it is not written.
+    bool fileLeftAlone = false;
     SettingsText text;
     SettingsLocation location;
     LocationPlatform* locationPlatform = nullptr;

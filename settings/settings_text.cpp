@@ -1,5 +1,6 @@
 #include "settings/settings_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <new>
@@ -153,12 +154,68 @@ int64_t ParseDecimal64(std::string_view text)
     return static_cast<int64_t>(ParseDecimalBits(text));
 }
 
-void SettingsText::SetReadText(std::unique_ptr<char[]> buffer, size_t size)
+bool SettingsText::SetReadText(std::unique_ptr<char[]> buffer, size_t size)
 {
     readBuffer = std::move(buffer);
     readSize = readBuffer ? size : 0;
     readPos = 0;
     sectionPos = 0;
+    if (IndexHeaders())
+        return true;
+    readBuffer.reset();
+    readSize = 0;
+    return false;
+}
+
+// The trimmed text of the line that starts at start; empty for the text
+// after the last line end, which is never read.
+std::string_view SettingsText::HeaderLineAt(size_t start) const
+{
+    const char* text = readBuffer.get();
+    size_t end = start;
+    while (end < readSize && !IsLineEnd(text[end]))
+        ++end;
+    return end < readSize ? Trim(std::string_view(text + start, end - start)) : std::string_view();
+}
+
+// One pass counts the header lines, one records them; equal lines keep
+// their file order.
+bool SettingsText::IndexHeaders()
+{
+    headerLines.reset();
+    headerCount = 0;
+    missingHeader.clear();
+    size_t count = 0;
+    std::string_view line;
+    for (readPos = 0; ReadLine(line);)
+        count += IsHeader(Trim(line)) ? 1 : 0;
+    readPos = 0;
+    if (count == 0)
+        return true;
+    headerLines.reset(new (std::nothrow) std::string_view[count]);
+    if (!headerLines)
+        return false;
+    while (ReadLine(line)) {
+        line = Trim(line);
+        if (IsHeader(line))
+            headerLines[headerCount++] = line;
+    }
+    readPos = 0;
+    std::sort(headerLines.get(), headerLines.get() + headerCount, [](std::string_view a, std::string_view b) {
+        const int order = a.compare(b);
+        return order < 0 || (order == 0 && a.data() < b.data());
+    });
+    return true;
+}
+
+// Where the line of a header from the index starts: before the blanks that
+// trimming took off.
+size_t SettingsText::LineStart(std::string_view header) const
+{
+    size_t start = static_cast<size_t>(header.data() - readBuffer.get());
+    while (start > 0 && IsSettingsSpace(readBuffer[start - 1]) && !IsLineEnd(readBuffer[start - 1]))
+        --start;
+    return start;
 }
 
 void SettingsText::ClearReadText()
@@ -196,26 +253,60 @@ bool SettingsText::FindSection(std::string_view name)
     if (sectionPos >= readSize)
         sectionPos = 0;
     const std::string wanted = "[" + std::string(Trim(name)) + "]";
-    // Circular, from the section found last: reading sections in file order
-    // then costs one pass over the text.
-    size_t start = sectionPos;
-    bool wrapped = false;
+    // The first such header at or after sectionPos, else the first of all:
+    // what a circular search from the section found last would meet first.
+    // Mostly that is the header the reader stands on.
+    if (HeaderLineAt(sectionPos) == wanted)
+        return StandOnSection();
+    // A header that is nowhere is asked for once per key.
+    if (wanted == missingHeader)
+        return false;
+    // A header's line starts at or after sectionPos exactly when its
+    // trimmed text does, sectionPos being a line start.
+    const std::string_view* first = headerLines.get();
+    const std::string_view* last = first + headerCount;
+    const auto firstFrom = [&](const char* from) {
+        const std::string_view* at = std::lower_bound(first, last, from, [&](std::string_view header, const char* p) {
+            const int order = header.compare(wanted);
+            return order < 0 || (order == 0 && header.data() < p);
+        });
+        return at != last && *at == wanted ? at : nullptr;
+    };
+    const std::string_view* found = firstFrom(readBuffer.get() + sectionPos);
+    if (!found)
+        found = firstFrom(readBuffer.get());
+    if (!found) {
+        missingHeader = wanted;
+        return false;
+    }
+    sectionPos = LineStart(*found);
+    return StandOnSection();
+}
+
+// Puts the reader on the first line of the section found.
+bool SettingsText::StandOnSection()
+{
+    readPos = sectionPos;
     std::string_view line;
-    for (;;) {
-        readPos = start;
-        ReadLine(line);
-        if (Trim(line) == wanted) {
+    ReadLine(line);
+    return true;
+}
+
+bool SettingsText::FirstSection(std::string& name)
+{
+    if (readSize == 0)
+        return false;
+    std::string_view line;
+    readPos = 0;
+    for (size_t start = 0; ReadLine(line); start = readPos) {
+        line = Trim(line);
+        if (IsHeader(line)) {
             sectionPos = start;
+            name.assign(line.substr(1, line.size() - 2));
             return true;
         }
-        start = readPos;
-        if (start >= readSize) {
-            start = 0;
-            wrapped = true;
-        }
-        if (start == sectionPos || (wrapped && start > sectionPos))
-            return false;
     }
+    return false;
 }
 
 bool SettingsText::NextSection(std::string& name)

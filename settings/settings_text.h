@@ -55,11 +55,16 @@ public:
     SettingsText(const SettingsText&) = delete;
     SettingsText& operator=(const SettingsText&) = delete;
 
-    // Reader. The text is taken over whole; positions restart at 0.
-    void SetReadText(std::unique_ptr<char[]> buffer, size_t size);
+    // Reader. The text is taken over whole; positions restart at 0. False,
+    // with no text kept, when there is no memory for the index of its
+    // section headers.
+    bool SetReadText(std::unique_ptr<char[]> buffer, size_t size);
     void ClearReadText();
     bool ReadLine(std::string_view& line);
+    // Circular from sectionPos, which is always the start of a line.
     bool FindSection(std::string_view name);
+    // The first header of the text, the line at position 0 included.
+    bool FirstSection(std::string& name);
     bool NextSection(std::string& name);
     bool FindValue(std::string_view section, std::string_view key, std::string_view& value);
     void ReadSettings(std::string_view section, const SettingDescriptor* table, size_t count);
@@ -91,6 +96,18 @@ public:
 
 private:
     bool GrowWriteBuffer(size_t needed);
+    bool IndexHeaders();
+    std::string_view HeaderLineAt(size_t start) const;
+    bool StandOnSection();
+
+    size_t LineStart(std::string_view header) const;
+
+    // Every header line of the text, trimmed, ordered by its text and then
+    // by position, so that a lookup costs a binary search instead of a pass
+    // over the text.
+    std::unique_ptr<std::string_view[]> headerLines;
+    size_t headerCount = 0;
+    std::string missingHeader;  // the last header looked up in vain
 };
 
 }  // namespace zvk

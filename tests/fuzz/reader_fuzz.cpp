@@ -9,6 +9,7 @@
 
 #include "settings/settings_text.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/plain_reader.h"
 
 namespace {
 
@@ -95,10 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Sections: forward only, never more than there are lines.
     std::vector<std::string> names;
+    std::vector<size_t> starts = {0};
     std::string name;
     while (text.NextSection(name)) {
         CHECK(text.sectionPos < size);
         names.push_back(name);
+        if (starts.size() < 16)
+            starts.push_back(text.sectionPos);
         CHECK(names.size() <= lines);
     }
     if (names.empty())
@@ -118,6 +122,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (text.FindValue(names[i], key, value)) {
                 CHECK(!value.empty());
                 CHECK(Inside(value, begin, size));
+            }
+        }
+    }
+
+    // The indexed search finds what a plain scan of the lines finds, from
+    // wherever the reader stands, and leaves the reader where it would.
+    SettingsText plainText;
+    std::unique_ptr<char[]> plainCopy(new char[size ? size : 1]);
+    if (size)
+        std::memcpy(plainCopy.get(), data, size);
+    plainText.SetReadText(std::move(plainCopy), size);
+    for (size_t i = 0; i < names.size() && i < 16; ++i) {
+        for (const std::string& wanted : {names[i], std::string(zvk::Trim(names[i])), " " + names[i] + " "}) {
+            for (const size_t start : starts) {
+                text.sectionPos = plainText.sectionPos = start;
+                const bool found = text.FindSection(wanted);
+                CHECK(found == zvk::plain::FindSection(plainText, wanted));
+                CHECK(text.sectionPos == plainText.sectionPos);
+                if (found)
+                    CHECK(text.readPos == plainText.readPos);
             }
         }
     }

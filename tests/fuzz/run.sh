@@ -4,11 +4,14 @@
 # leak, sanitizer report or broken invariant.
 #   FUZZ_SECONDS  total time for all targets (default 60, shared evenly)
 #   FUZZ_JOBS     parallel fuzzing processes per target (default 1)
+#   FUZZ_BUILD    the build folder (default build/fuzz)
+#   FUZZ_TIMEOUT  seconds one input may take before it counts as a failure
+#                 (default 10; load_fuzz loads 256 KB per input)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build="$root/build/fuzz"
-targets=(reader_fuzz store_fuzz)
+build=${FUZZ_BUILD:-$root/build/fuzz}
+targets=(reader_fuzz store_fuzz load_fuzz)
 total=${FUZZ_SECONDS:-60}
 each=$(( total / ${#targets[@]} ))
 [ "$each" -ge 1 ] || each=1
@@ -28,7 +31,7 @@ for target in "${targets[@]}"; do
   log="$work/log.txt"
   echo "fuzz: $target for ${each}s"
   # The seeds stay as checked in; what the run finds goes to its own folder.
-  if ! "$build/$target" -max_total_time="$each" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+  if ! "$build/$target" -max_total_time="$each" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 -max_len=4096 \
        -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" "$here/corpus" >"$log" 2>&1; then
     status=1
   fi

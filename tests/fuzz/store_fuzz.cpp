@@ -6,12 +6,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/settings_store.h"
 #include "tests/native/settings_fakes.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/plain_reader.h"
 
 namespace {
 
@@ -93,6 +96,48 @@ void Play(FuzzedDataProvider& in, SettingsStore& store)
     }
 }
 
+// Load gives what the plain definition of the format gives: the dialog's
+// position and DEFAULT's values looked up from the start, then one record
+// per numeric header in file order, its keys looked up from that header.
+void CheckLoad(const std::string& bytes, const SettingsStore& store)
+{
+    using namespace zvk;
+    SettingsText text;
+    std::unique_ptr<char[]> copy(new char[bytes.size() + 1]);
+    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    text.SetReadText(std::move(copy), bytes.size());
+    std::string_view value;
+    const int32_t x = plain::FindValue(text, "DIALOG", "DlgWndPosX", value) ? ParseDecimal32(value) : -100;
+    const int32_t y = plain::FindValue(text, "DIALOG", "DlgWndPosY", value) ? ParseDecimal32(value) : -100;
+    CHECK(store.GetDialogPos().x == x && store.GetDialogPos().y == y);
+    const SettingsRecord& d = store.defaults;
+    CHECK((plain::ReadValues(text, "DEFAULT") == plain::Values{{d.RGamma, d.GGamma, d.BGamma, d.Binding, d.Enable}}));
+
+    size_t n = 0;
+    std::string_view line;
+    for (size_t next = 0;;) {
+        const size_t start = next;
+        text.readPos = start;
+        if (!text.ReadLine(line))
+            break;
+        next = text.readPos;
+        line = Trim(line);
+        if (line.size() < 2 || line.front() != '[' || line.back() != ']')
+            continue;
+        const std::string name(line.substr(1, line.size() - 2));
+        const int64_t id = ParseDecimal64(name);
+        if (id == 0)
+            continue;
+        text.sectionPos = start;
+        const plain::Values v = plain::ReadValues(text, name);
+        CHECK(n < store.Records().size());
+        const SettingsRecord& r = store.Records()[n++];
+        CHECK(r.sectionId == id);
+        CHECK((plain::Values{{r.RGamma, r.GGamma, r.BGamma, r.Binding, r.Enable}} == v));
+    }
+    CHECK(n == store.Records().size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -105,33 +150,64 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     zvk::fake::System system;
     system.folders.insert(zvk::fake::kPluginsFolder);
     system.files[kIniPath] = original;
-    if ((faults & 0x07) == 1)
+    const bool readFails = (faults & 0x07) == 1 && !original.empty();
+    if (readFails)
         system.readableBytes = original.size() / 2;
 
     SettingsStore store;
     store.UsePlatform(&system, &system);
     store.Load("ZVK_Gamma", Callback);
     CHECK(store.CurrentIndex() == -1);
+    if (!readFails)
+        CheckLoad(original, store);
     Play(in, store);
 
-    // A save that fails leaves the old bytes and no temporary file.
+    // A save that fails leaves the old bytes and no temporary file; so does
+    // a read-only file, and a file that could not be read at Load.
     const int failure = (faults >> 3) & 0x07;
     system.failCreateForWriting = failure == 1;
     // Every saved text holds at least the "DIALOG" section's 40 bytes.
     system.writableBytes = failure == 2 ? original.size() % 40 : SIZE_MAX;
     system.failCommit = failure == 3;
+    // Without a replace in one step the file is rewritten in place.
     system.failReplace = failure == 4;
+    const int obstacle = faults >> 6;
+    const std::string tmp = std::string(kIniPath) + ".tmp";
+    if (obstacle == 1)
+        system.readOnly.insert(kIniPath);
+    if (obstacle >= 2) {
+        system.files[tmp] = "stale";
+        (obstacle == 2 ? system.readOnly : system.held).insert(tmp);
+    }
+    const std::vector<SettingsRecord> records = store.Records();
+    const SettingsRecord current = store.current;
+    const int32_t currentIndex = store.CurrentIndex();
     store.Save();
-    CHECK(system.files.size() == 1);
-    if (failure >= 1 && failure <= 4) {
-        CHECK(system.files[kIniPath] == original);
+    CHECK(store.Records() == records && store.current == current && store.CurrentIndex() == currentIndex);
+    // No temporary file of this save is left; a stale one is gone, or left
+    // as it was when there was nothing to write or it is held.
+    const auto stale = system.files.find(tmp);
+    CHECK(stale == system.files.end() || (obstacle >= 2 && stale->second == "stale"));
+    CHECK(obstacle != 3 || stale != system.files.end());
+    if (readFails || obstacle == 1 || (failure >= 1 && failure <= 3)) {
+        // In place, with the temporary file held, a disk that refuses data
+        // part-way can damage the file (the old text is put back as far as
+        // the disk takes it): the one case not checked.
+        const bool inPlaceOnAFullDisk = !readFails && obstacle == 3 && failure == 2;
+        if (!inPlaceOnAFullDisk)
+            CHECK(system.files[kIniPath] == original);
         return 0;
     }
+    const int writes = system.createsForWriting;
+    store.Save();
+    CHECK(system.createsForWriting == writes);
 
-    // What the save wrote (or kept, when nothing changed).
+    // What the save wrote (or kept, when nothing changed): the records, the
+    // current one with its live values.
     const std::string saved = system.files[kIniPath];
     std::vector<SettingsRecord> expected;
-    for (const SettingsRecord& record : store.Records()) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        const SettingsRecord& record = static_cast<int32_t>(i) == currentIndex ? current : records[i];
         if (Written(record.sectionId))
             expected.push_back(record);
     }

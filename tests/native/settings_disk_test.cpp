@@ -141,5 +141,19 @@ TEST_F(DiskStore, WhatCannotBeReplacedStaysAndTheTemporaryFileGoes)
     EXPECT_EQ(PluginsFolder(), std::vector<std::string>{"ZVK_Gamma.ini"});
 }
 
+// Only the holder of the lock may change the file: a refused second opener
+// must not have emptied it on the way in.
+TEST_F(DiskStore, ARefusedWriterLeavesTheFileWhole)
+{
+    Write(kSaved);
+    FileSystem& files = fw::SystemFileSystem();
+    const std::string path = root + "\\Plugins\\ZVK_Gamma.ini";
+    std::unique_ptr<File> holder = files.OpenForReading(path);
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(files.CreateForWriting(path));
+    EXPECT_FALSE(files.OpenForReading(path));
+    EXPECT_EQ(Read(), kSaved);
+}
+
 }  // namespace
 }  // namespace zvk

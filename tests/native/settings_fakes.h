@@ -30,6 +30,10 @@ public:
     std::set<std::string> folders = {"C:\\", "C:\\TV\\", "C:\\Users\\", "C:\\Users\\viewer\\",
                                      "C:\\Users\\viewer\\AppData\\", "C:\\Users\\viewer\\AppData\\Roaming\\"};
     std::map<std::string, std::string> files;
+    // Files with the read-only attribute, and files another program holds
+    // open without sharing.
+    std::set<std::string> readOnly;
+    std::set<std::string> held;
 
     // Failures to act out.
     bool failOpenForReading = false;
@@ -65,7 +69,7 @@ public:
     std::unique_ptr<File> OpenForReading(const std::string& path) override
     {
         ++opensForReading;
-        if (failOpenForReading || !folders.count(Parent(path)))
+        if (failOpenForReading || held.count(path) || !folders.count(Parent(path)))
             return nullptr;
         files[path];  // created empty when missing
         return std::make_unique<MemoryFile>(*this, path);
@@ -73,7 +77,7 @@ public:
     std::unique_ptr<File> CreateForWriting(const std::string& path) override
     {
         ++createsForWriting;
-        if (failCreateForWriting || !folders.count(Parent(path)))
+        if (failCreateForWriting || held.count(path) || readOnly.count(path) || !folders.count(Parent(path)))
             return nullptr;
         files[path].clear();
         return std::make_unique<MemoryFile>(*this, path);
@@ -82,7 +86,8 @@ public:
     {
         ++replaces;
         const auto found = files.find(source);
-        if (failReplace || found == files.end())
+        if (failReplace || found == files.end() || held.count(source) || held.count(target) ||
+            readOnly.count(target))
             return false;
         std::string moved = std::move(found->second);
         files.erase(found);
@@ -92,8 +97,13 @@ public:
     bool Remove(const std::string& path) override
     {
         removed.push_back(path);
+        if (held.count(path))
+            return false;
+        readOnly.erase(path);
         return files.erase(path) == 1;
     }
+    bool Exists(const std::string& path) override { return files.count(path) == 1; }
+    bool IsReadOnly(const std::string& path) override { return readOnly.count(path) == 1; }
 
     static std::string Parent(const std::string& path)
     {

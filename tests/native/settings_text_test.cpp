@@ -107,6 +107,12 @@ TEST(SettingsReader, SectionSearchWrapsAroundFromTheSectionFoundLast)
     const size_t atB = text.sectionPos;
     EXPECT_FALSE(text.FindSection("D"));
     EXPECT_EQ(text.sectionPos, atB) << "a failed search leaves the section found last";
+
+    Give(text, "[A]\r\n[B]");
+    EXPECT_TRUE(text.FindSection("A"));
+    EXPECT_FALSE(text.FindSection("B")) << "a header without a line end is not read";
+    Give(text, "[B]");
+    EXPECT_FALSE(text.FindSection("B")) << "not even where the reader stands";
 }
 
 TEST(SettingsReader, SectionEnumerationGoesForwardOnly)
