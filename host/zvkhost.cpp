@@ -287,6 +287,42 @@ bool FileCommand(const std::vector<std::string>& words, std::string& error)
 }
 // --- end of the settings-file commands
 
+// --- Holding a file the way another program would (a virus scanner, an
+// editor): open, shared with no one, until released.
+//   hold FILE        opens FILE (made if missing) and keeps it open
+//   release FILE     closes it
+std::vector<std::pair<std::string, HANDLE>> gHeldFiles;
+
+bool HoldCommand(const std::vector<std::string>& words, std::string& error)
+{
+    if (words.size() != 2) {
+        error = "usage: " + words[0] + " FILE";
+        return false;
+    }
+    const std::string path = Expand(words[1]);
+    for (auto held = gHeldFiles.begin(); held != gHeldFiles.end(); ++held) {
+        if (held->first == path) {
+            if (words[0] == "hold")
+                break;
+            CloseHandle(held->second);
+            gHeldFiles.erase(held);
+            return true;
+        }
+    }
+    if (words[0] == "release") {
+        error = words[1] + " is not held";
+        return false;
+    }
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "cannot hold " + words[1];
+        return false;
+    }
+    gHeldFiles.emplace_back(path, file);
+    return true;
+}
+// --- end of the file-holding commands
+
 bool Host::Run(const std::vector<std::string>& words, std::string& error)
 {
     const std::string& command = words[0];
@@ -398,6 +434,8 @@ bool Host::Run(const std::vector<std::string>& words, std::string& error)
         std::printf("%s\n", text.c_str());
     } else if (IsFileCommand(command)) {
         return FileCommand(words, error);
+    } else if (command == "hold" || command == "release") {
+        return HoldCommand(words, error);
     } else {
         error = "unknown command '" + command + "'";
         return false;

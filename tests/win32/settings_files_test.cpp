@@ -83,23 +83,63 @@ TEST_F(Win32Files, WritingTruncatesAndReplacingTakesTheOldPlace)
     EXPECT_FALSE(files.Remove(target));
 }
 
+// The store's files below a host folder of the test's own.
+struct HereLocation : LocationPlatform {
+    std::string folder;
+    bool QueryPlatform(bool& nt) override { return nt = true; }
+    uint32_t StoreInUsersFolder() override { return 0; }
+    std::string AppDataFolder() override { return folder; }
+    std::string HostExecutablePath() override { return folder + "host.exe"; }
+    std::string CommandLine() override { return "host.exe"; }
+    void CreateFolder(const std::string& path) override { CreateDirectoryA(path.c_str(), nullptr); }
+};
+
+class Win32Store : public Win32Files {
+protected:
+    void SetUp() override
+    {
+        Win32Files::SetUp();
+        here.folder = folder;
+        ini = folder + "Plugins\\a.ini";
+        store.UsePlatform(&here, &files);
+    }
+    void TearDown() override
+    {
+        for (const std::string& path : {ini, ini + ".tmp"}) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+        RemoveDirectoryA((folder + "Plugins").c_str());
+        Win32Files::TearDown();
+    }
+    // A file as another program leaves it, with the given attributes.
+    void Make(const std::string& path, const std::string& text, DWORD attributes)
+    {
+        CreateDirectoryA((folder + "Plugins").c_str(), nullptr);
+        Put(path, text);
+        ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
+    }
+    // Load, a new section, Save.
+    void Session()
+    {
+        store.Load("a", nullptr);
+        store.SelectSection(5);
+        store.Save();
+    }
+
+    HereLocation here;
+    std::string ini;
+    SettingsStore store;
+};
+
+const char kOld[] = "[DIALOG]\r\nDlgWndPosX=1\r\nDlgWndPosY=2\r\n";
+const char kNew[] = "[DIALOG]\r\nDlgWndPosX=1\r\nDlgWndPosY=2\r\n"
+                    "[5]\r\nRGamma=100\r\nGGamma=100\r\nBGamma=100\r\nBinding=1\r\nEnable=1\r\n";
+
 // A settings file that another program holds open cannot be replaced: the
 // store then leaves it as it was and removes its temporary file.
-TEST_F(Win32Files, ASaveOverAFileHeldOpenLeavesItAlone)
+TEST_F(Win32Store, ASaveOverAFileHeldOpenLeavesItAlone)
 {
-    struct HereLocation : LocationPlatform {
-        std::string folder;
-        bool QueryPlatform(bool& nt) override { return nt = true; }
-        uint32_t StoreInUsersFolder() override { return 0; }
-        std::string AppDataFolder() override { return folder; }
-        std::string HostExecutablePath() override { return folder + "host.exe"; }
-        std::string CommandLine() override { return "host.exe"; }
-        void CreateFolder(const std::string& path) override { CreateDirectoryA(path.c_str(), nullptr); }
-    } here;
-    here.folder = folder;
-    const std::string ini = folder + "Plugins\\a.ini";
-    SettingsStore store;
-    store.UsePlatform(&here, &files);
     store.Load("a", nullptr);
     ASSERT_TRUE(Exists(ini));
     store.SelectSection(5);
@@ -114,8 +154,40 @@ TEST_F(Win32Files, ASaveOverAFileHeldOpenLeavesItAlone)
 
     store.Save();  // free again: now it is written
     EXPECT_EQ(Content(ini).substr(0, 10), "[DIALOG]\r\n");
-    DeleteFileA(ini.c_str());
-    RemoveDirectoryA((folder + "Plugins").c_str());
+}
+
+// A temporary file left read-only by an earlier save is removed, and the
+// new file keeps the old one's attributes.
+TEST_F(Win32Store, AStaleTemporaryFileGoesAndAttributesStay)
+{
+    Make(ini, kOld, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    Make(ini + ".tmp", "stale", FILE_ATTRIBUTE_READONLY);
+    Session();
+    EXPECT_EQ(Content(ini), kNew);
+    EXPECT_FALSE(Exists(ini + ".tmp"));
+    EXPECT_EQ(GetFileAttributesA(ini.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              DWORD{FILE_ATTRIBUTE_HIDDEN});
+}
+
+TEST_F(Win32Store, AReadOnlyFileIsNotWritten)
+{
+    Make(ini, kOld, FILE_ATTRIBUTE_READONLY);
+    Session();
+    EXPECT_EQ(Content(ini), kOld);
+    EXPECT_FALSE(Exists(ini + ".tmp"));
+    EXPECT_FALSE(files.CreateForWriting(ini)) << "and the file layer refuses it too";
+    EXPECT_FALSE(files.Replace(ini + ".tmp", ini));
+}
+
+// Rewriting in place, as a save does where there is no replace, keeps a
+// hidden file hidden.
+TEST_F(Win32Store, RewritingKeepsAttributes)
+{
+    Make(ini, kOld, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    Put(ini, "new");
+    EXPECT_EQ(Content(ini), "new");
+    EXPECT_EQ(GetFileAttributesA(ini.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
 }
 
 }  // namespace
