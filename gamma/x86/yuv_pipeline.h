@@ -30,18 +30,21 @@ struct YuvScratch {
     alignas(32) uint32_t ring[kRingSlots];
 };
 
-// The three indices of a slot: red and green from its low two bytes (the
-// second one read through the x86 high-byte register, one instruction
-// each), blue by shifting the slot in place. Written out because the
-// compiler, left to itself, reads the slot again for each byte (loads are
-// what the loop is short of) or spends copies on it. size_t operands, since
-// a 32-bit write clears the upper half: no extension before indexing.
-inline void SplitSlot(size_t& slot, size_t& red, size_t& green)
+// Loads a slot and splits it into its three indices: red and green from its
+// low two bytes (the second one read through the x86 high-byte register,
+// one instruction each), blue by shifting the slot in place. Written out
+// because the compiler, left to itself, reads the slot again for each byte
+// (loads are what the loop is short of) or spends copies on it. size_t
+// operands, since a 32-bit write clears the upper half: no extension before
+// indexing.
+inline void SplitSlot(const uint32_t& slot, size_t& red, size_t& green, size_t& blue)
 {
-    asm("movzbl %b[slot], %k[red]\n\t"
-        "movzbl %h[slot], %k[green]\n\t"
-        "shrl $16, %k[slot]"
-        : [slot] "+Q"(slot), [red] "=&r"(red), [green] "=&R"(green));
+    asm("movl %[slot], %k[blue]\n\t"
+        "movzbl %b[blue], %k[red]\n\t"
+        "movzbl %h[blue], %k[green]\n\t"
+        "shrl $16, %k[blue]"
+        : [blue] "=&Q"(blue), [red] "=&r"(red), [green] "=&R"(green)
+        : [slot] "m"(slot));
 }
 
 template <uint32_t kSlots>
@@ -52,9 +55,9 @@ inline void SumSlots(const uint32_t* packed, uint32_t* slots)
     const uint32_t* blue = packed + 512;
 #pragma GCC unroll 16
     for (uint32_t i = 0; i < kSlots; ++i) {
-        size_t x = slots[i], r, g;
-        SplitSlot(x, r, g);
-        slots[i] = red[r] + green[g] + blue[x];
+        size_t r, g, b;
+        SplitSlot(slots[i], r, g, b);
+        slots[i] = red[r] + green[g] + blue[b];
     }
 }
 
