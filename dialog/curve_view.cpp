@@ -3,6 +3,25 @@
 #include "dialog/curve_points.h"
 
 namespace zvk {
+namespace {
+
+fw::CDC& Compatible(fw::CDC& memory, const fw::CDC& with)
+{
+    memory.CreateCompatibleDC(with);
+    return memory;
+}
+
+// For one drawing operation: the control's client context and a memory
+// context compatible with it, the view's bitmap selected into it.
+struct BitmapSurface {
+    BitmapSurface(HWND control, HBITMAP bitmap) : client(control), selected(Compatible(memory, client), bitmap) {}
+
+    fw::CClientDC client;
+    fw::CDC memory;
+    fw::SelectScope selected;
+};
+
+}  // namespace
 
 CurveView::CurveView(fw::CStatic* pControl) : m_pControl(pControl)
 {
@@ -34,12 +53,9 @@ void CurveView::Clear(COLORREF colour)
 {
     if (!m_bitmap.GetSafeHandle())
         return;
-    fw::CClientDC client(m_pControl->m_hWnd);
-    fw::CDC memory;
-    memory.CreateCompatibleDC(client);
-    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
+    BitmapSurface surface(m_pControl->m_hWnd, m_bitmap.GetSafeHandle());
     fw::CBrush brush(colour);
-    memory.FillRect(m_rcClient, brush.GetSafeHandle());
+    surface.memory.FillRect(m_rcClient, brush.GetSafeHandle());
 }
 
 void CurveView::PlotTable(const int32_t* table, int count, COLORREF colour, int mixMode, int style, int sampling,
@@ -57,11 +73,9 @@ void CurveView::DrawPoints(COLORREF colour, int mixMode, int style)
 {
     if (!m_bitmap.GetSafeHandle() || style < kCurveLine || style > kCurveDots)
         return;
-    fw::CClientDC client(m_pControl->m_hWnd);
-    fw::CDC memory;
-    memory.CreateCompatibleDC(client);
+    BitmapSurface surface(m_pControl->m_hWnd, m_bitmap.GetSafeHandle());
+    const fw::CDC& memory = surface.memory;
     fw::CPen pen(PS_SOLID, 1, colour);
-    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
     fw::SelectScope selectedPen(memory, pen.GetSafeHandle());
     // Logical y counts upward from the bottom row.
     memory.SetMapMode(MM_ANISOTROPIC);
@@ -101,12 +115,9 @@ void CurveView::Present()
 {
     if (!m_bitmap.GetSafeHandle())
         return;
-    fw::CClientDC client(m_pControl->m_hWnd);
-    fw::CDC memory;
-    memory.CreateCompatibleDC(client);
-    fw::SelectScope bitmap(memory, m_bitmap.GetSafeHandle());
-    client.BitBlt(0, 0, m_rcClient.right - m_rcClient.left, m_rcClient.bottom - m_rcClient.top, memory, 0, 0,
-                  SRCCOPY);
+    BitmapSurface surface(m_pControl->m_hWnd, m_bitmap.GetSafeHandle());
+    surface.client.BitBlt(0, 0, m_rcClient.right - m_rcClient.left, m_rcClient.bottom - m_rcClient.top,
+                          surface.memory, 0, 0, SRCCOPY);
 }
 
 }  // namespace zvk
