@@ -36,8 +36,9 @@ printf '%s\r\n' '[DIALOG]' 'DlgWndPosX=-100' 'DlgWndPosY=-100' \
   '[1]' 'RGamma=220' 'GGamma=180' 'BGamma=140' 'Binding=0' 'Enable=1' \
   '[2]' 'RGamma=60' 'GGamma=100' 'BGamma=160' 'Binding=0' 'Enable=1' > "$out/host/Plugins/ZVK_Gamma.ini"
 
-# Then the window: section 2 again, the link box cleared, red dragged to
-# three positions (0.50, 1.00, 3.16), the clip corrected after each.
+# Then the window: section 2 again (its link box is clear), red dragged
+# toward 0.50, 1.00 and 3.16, the clip corrected after each. The slider has
+# more positions than pixels, so a drag lands on the nearest one it reaches.
 cat > "$out/demo.zvk" <<SCRIPT
 descriptor
 init
@@ -53,10 +54,12 @@ drag 5001 70 8
 wait 300
 frames 2 ../clip.bgr24 ../dialog-1.bgr24
 screenshot ../dialog-1.png dialog
+state dialog.5058.text dialog.5059.text dialog.5060.text
 drag 5001 100 8
 wait 300
 frames 2 ../clip.bgr24 ../dialog-2.bgr24
 screenshot ../dialog-2.png dialog
+state dialog.5058.text dialog.5059.text dialog.5060.text
 drag 5001 150 8
 drag 5004 120 8
 wait 300
@@ -100,10 +103,11 @@ done
   echo "Settings file after close (host/Plugins/ZVK_Gamma.ini):"
   tr -d '\r' < "$out/host/Plugins/ZVK_Gamma.ini" | sed 's/^/  /'
   echo
-  echo "Then the settings window opened over the host window; red was dragged to"
+  echo "Then the settings window opened over the host window; red was dragged toward"
   echo "0.50, 1.00 and 3.16 (and blue and green moved) with real mouse input, and the"
-  echo "BGR clip corrected again after each move: dialog-N-beside-frame.png shows each"
-  echo "dialog beside frame 12 as it corrected it."
+  echo "BGR clip corrected again after each move (the values each drag reached are the"
+  echo "dialog.* lines of the host log): dialog-N-beside-frame.png shows each dialog"
+  echo "beside frame 12 as it corrected it."
   echo
   echo "Pictures of frame 12, before and after:"
   for f in "$out"/*.png; do echo "  $f"; done
