@@ -11,6 +11,8 @@ constexpr COLORREF kBackground = RGB(0, 0, 64);
 constexpr COLORREF kChannelColours[3] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
 constexpr int kFlashMs = 60;
 constexpr int32_t kCurveMax = 255;
+// How long a window thread that answers may take to destroy the window.
+constexpr DWORD kDestroyWaitMs = 10000;
 
 int32_t GammaOf(const SettingsRecord& record, int channel)
 {
@@ -46,6 +48,7 @@ fw::MessageMap GammaDialog::GetMessageMap() const
         fw::OnCommand<&GammaDialog::OnDefaults>(IDC_DEFAULTS),
         fw::OnCommand<&GammaDialog::OnOnBox>(IDC_ON),
         fw::OnPrivateMessage<&GammaDialog::OnRefresh>(WM_GAMMA_REFRESH),
+        fw::OnPrivateMessage<&GammaDialog::OnDestroyRequest>(WM_GAMMA_DESTROY),
     };
     return fw::MapOf(kMap);
 }
@@ -87,6 +90,31 @@ void GammaDialog::FlashCaption(int n)
     } while (++toggles < 2 * n);
 }
 
+bool GammaDialog::DestroyFromAnyThread(DWORD timeoutMs)
+{
+    const HWND window = m_hWnd;
+    if (!window)
+        return true;
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+        DestroyWindow();
+        return true;
+    }
+    // A thread that does not take messages (hung, suspended, gone) leaves
+    // the window as it is; it keeps the library loaded by itself. One that
+    // answers gets longer for the destruction itself, which may wait for
+    // the display (a window manager's word that the window is gone).
+    DWORD_PTR unused = 0;
+    if (::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &unused))
+        ::SendMessageTimeoutA(window, WM_GAMMA_DESTROY, 0, 0, SMTO_NORMAL, kDestroyWaitMs, &unused);
+    return !::IsWindow(window);
+}
+
+LRESULT GammaDialog::OnDestroyRequest(WPARAM, LPARAM)
+{
+    DestroyWindow();
+    return 0;
+}
+
 BOOL GammaDialog::OnInitDialog()
 {
     PlaceWindow();
@@ -97,6 +125,7 @@ BOOL GammaDialog::OnInitDialog()
     // Page size 0: a click into the channel or Page Up/Down moves nothing.
     for (const fw::CSliderCtrl* slider : {&m_sldRed, &m_sldGreen, &m_sldBlue})
         slider->SetPageSize(0);
+    m_refreshPoster.Start();
     m_live.SetRefreshWindow(m_hWnd);
     Post(kRefreshAll);
     return TRUE;
@@ -151,17 +180,35 @@ void GammaDialog::OnClose()
 
 void GammaDialog::OnAbout()
 {
-    // Owned by this window, so that it is disabled while the box runs and
-    // the box cannot be opened twice.
-    m_aboutBox.DoModal(m_hWnd);
+    // Modal to the host: its top-level window is disabled while the box
+    // runs, as under any modal box, and so is this window, so that the box
+    // cannot be opened twice. The host may still destroy its window and
+    // unload the library from inside the loop; this window holds the
+    // library until the loop has returned through here.
+    HWND owner = m_hostWnd.m_hWnd ? ::GetAncestor(m_hostWnd.m_hWnd, GA_ROOT) : nullptr;
+    if (!owner)
+        owner = m_hWnd;
+    const HWND self = m_hWnd;
+    if (owner != self)
+        EnableWindow(FALSE);
+    m_aboutBox.DoModal(owner);
+    if (owner != self && ::IsWindow(self) && m_hWnd == self) {
+        EnableWindow(TRUE);
+        // The system activates the box's owner when the box ends.
+        ::SetActiveWindow(self);
+    }
 }
 
 void GammaDialog::OnDestroy()
 {
+    // Owned by the host's window, the About box would outlive this one.
+    if (m_aboutBox.m_hWnd)
+        ::EndDialog(m_aboutBox.m_hWnd, IDCANCEL);
     RECT rect = {};
     GetWindowRect(&rect);
     m_live.SetDialogPos(rect.left, rect.top);
     m_live.SetRefreshWindow(nullptr);
+    m_refreshPoster.Stop();
     m_pCurveView.reset();
     Default();
 }

@@ -10,13 +10,17 @@
 #include <memory>
 
 #include "dialog/curve_view.h"
+#include "framework/poster.h"
 #include "framework/window.h"
-#include "plugin/live_settings.h"
+#include "live/live_settings.h"
 
 namespace zvk {
 
 // Private message that brings the controls up to date; wParam a RefreshKind.
 constexpr UINT WM_GAMMA_REFRESH = WM_USER + 400;
+// Private message that asks the window to destroy itself: only its own
+// thread can.
+constexpr UINT WM_GAMMA_DESTROY = WM_USER + 401;
 
 enum RefreshKind { kRefreshAll = 0, kRefreshRedText, kRefreshGreenText, kRefreshBlueText, kRefreshCurve,
                    kRefreshEnabling };
@@ -35,6 +39,13 @@ public:
     void Show(HWND hostWindow);
     // Toggles the caption 2 * n times, 60 ms apart (at least once).
     void FlashCaption(int n);
+    // Destroys the window from any thread, on the thread that owns it, as
+    // OK does (the position is stored, nothing restored). Waits at most
+    // timeoutMs for that thread; false when the window is still open then.
+    bool DestroyFromAnyThread(DWORD timeoutMs);
+    // Asks the window to refresh everything, from a thread that must never
+    // wait (the frame path): a thread of the window's own posts it.
+    void RefreshFromAnyThread(HWND window) { m_refreshPoster.Post(window, WM_GAMMA_REFRESH, kRefreshAll); }
 
     fw::CWnd m_hostWnd;
 
@@ -53,6 +64,7 @@ private:
     void OnAbout();
     void OnClose();
     void OnDestroy();
+    LRESULT OnDestroyRequest(WPARAM, LPARAM);
     void OnHScroll(UINT code, UINT position, HWND scrollBar);
     void OnLink();
     void OnDefaults();
@@ -67,6 +79,7 @@ private:
     LiveSettings& m_live;
     const GammaTables& m_tables;
 
+    fw::Poster m_refreshPoster;
     AboutBox m_aboutBox;
     std::unique_ptr<CurveView> m_pCurveView;
     fw::CButton m_chkOn;

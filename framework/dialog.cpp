@@ -1,4 +1,5 @@
 #include "framework/dialog_keys.h"
+#include "framework/module_lifetime.h"
 #include "framework/module_state.h"
 #include "framework/window.h"
 
@@ -6,8 +7,8 @@ namespace zvk::fw {
 
 CDialog::~CDialog()
 {
-    // The library may unload with the window still open (a host that never
-    // calls Close); the window must not call into a destroyed object.
+    // A window holds the library, so this runs with a window open only at
+    // process exit; the window must not call into a destroyed object.
     if (m_hWnd) {
         ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
         if (modeless_)
@@ -39,6 +40,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
+        // Until its last message the window holds the library: the host may
+        // unload it while the window is open.
+        self->holdsLibrary_ = HoldLibrary();
         ::SetWindowLongPtrA(window, DWLP_USER, lParam);
         self->Attach(window);
         if (self->modeless_)
@@ -55,6 +59,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
             DialogKeys::Remove(window);
         self->Detach();
         self->PostNcDestroy();
+        if (self->holdsLibrary_) {
+            self->holdsLibrary_ = false;
+            LetGoOfLibrary();
+        }
         return FALSE;
     }
     return self->Dispatch(message, wParam, lParam);

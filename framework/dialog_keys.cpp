@@ -1,5 +1,7 @@
 #include "framework/dialog_keys.h"
 
+#include "framework/module_state.h"
+
 namespace zvk::fw {
 namespace {
 
@@ -9,6 +11,7 @@ HHOOK gHook = nullptr;
 
 LRESULT CALLBACK GetMessageHook(int code, WPARAM removal, LPARAM lParam)
 {
+    ModuleStateGuard guard;
     auto* msg = reinterpret_cast<MSG*>(lParam);
     if (code == HC_ACTION && removal == PM_REMOVE && gDialog && msg->message >= WM_KEYFIRST &&
         msg->message <= WM_KEYLAST && (msg->hwnd == gDialog || ::IsChild(gDialog, msg->hwnd)) &&

@@ -1,4 +1,5 @@
-// The one kind of lock the plug-in takes: short, never held across a frame.
+// The one kind of lock the plug-in takes: never held across a frame, and
+// the frame path only ever tries it.
 // Portable interface; the system's lock behind it (a critical section on
 // Windows, which every Windows has, so no threads runtime is pulled in).
 #pragma once
@@ -13,6 +14,8 @@ public:
     Lock& operator=(const Lock&) = delete;
 
     void Acquire();
+    // Takes the lock only if no one holds it; never waits.
+    bool TryAcquire();
     void Release();
 
 private:

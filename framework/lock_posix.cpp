@@ -16,6 +16,11 @@ void Lock::Acquire()
     static_cast<std::mutex*>(impl_)->lock();
 }
 
+bool Lock::TryAcquire()
+{
+    return static_cast<std::mutex*>(impl_)->try_lock();
+}
+
 void Lock::Release()
 {
     static_cast<std::mutex*>(impl_)->unlock();

@@ -20,6 +20,11 @@ void Lock::Acquire()
     EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
 }
 
+bool Lock::TryAcquire()
+{
+    return TryEnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)) != FALSE;
+}
+
 void Lock::Release()
 {
     LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));

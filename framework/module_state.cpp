@@ -1,13 +1,47 @@
 #include "framework/module_state.h"
 
+#include <atomic>
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace zvk::fw {
 namespace {
 
-// Per thread, like the host's own module state: a guard on one thread must not
-// change what another thread's dialogs load.
-thread_local HINSTANCE tlsResourceModule = nullptr;
+// Per thread, like the host's own module state: a guard on one thread must
+// not change what another thread's dialogs load. A TLS index of our own,
+// given back at unload: a thread_local would take one per load and never
+// give it back, and after about a thousand loads the process has none left.
+class ResourceModuleSlot {
+public:
+    ResourceModuleSlot() : index_(::TlsAlloc()) {}
+    ~ResourceModuleSlot()
+    {
+        if (index_ != TLS_OUT_OF_INDEXES)
+            ::TlsFree(index_);
+        // A guard in a later destructor must not read the freed index.
+        index_ = TLS_OUT_OF_INDEXES;
+    }
+    ResourceModuleSlot(const ResourceModuleSlot&) = delete;
+    ResourceModuleSlot& operator=(const ResourceModuleSlot&) = delete;
+
+    HINSTANCE Get() const
+    {
+        return index_ == TLS_OUT_OF_INDEXES ? nullptr : static_cast<HINSTANCE>(::TlsGetValue(index_));
+    }
+    void Set(HINSTANCE module) const
+    {
+        if (index_ != TLS_OUT_OF_INDEXES)
+            ::TlsSetValue(index_, module);
+    }
+
+private:
+    DWORD index_;
+};
+
+const ResourceModuleSlot gResourceModule;
+
+// Calls from outside into the library now in progress, on every thread.
+std::atomic<long> gEntries{0};
 
 }  // namespace
 
@@ -18,7 +52,13 @@ HINSTANCE OwnModule()
 
 HINSTANCE ResourceModule()
 {
-    return tlsResourceModule ? tlsResourceModule : GetModuleHandleA(nullptr);
+    const HINSTANCE module = gResourceModule.Get();
+    return module ? module : GetModuleHandleA(nullptr);
+}
+
+bool LibraryCodeRunning()
+{
+    return gEntries.load() != 0;
 }
 
 std::string ModuleBaseName(HMODULE module)
@@ -35,14 +75,16 @@ std::string ModuleBaseName(HMODULE module)
     return name;
 }
 
-ModuleStateGuard::ModuleStateGuard() : previous_(tlsResourceModule)
+ModuleStateGuard::ModuleStateGuard() : previous_(gResourceModule.Get())
 {
-    tlsResourceModule = OwnModule();
+    gEntries.fetch_add(1);
+    gResourceModule.Set(OwnModule());
 }
 
 ModuleStateGuard::~ModuleStateGuard()
 {
-    tlsResourceModule = previous_;
+    gResourceModule.Set(previous_);
+    gEntries.fetch_sub(1);
 }
 
 }  // namespace zvk::fw

@@ -1,5 +1,6 @@
 // Window framework: which module's resources (dialog templates, bitmaps) the
-// user-interface code of the current thread finds. Windows only.
+// user-interface code of the current thread finds, and whether code of the
+// library runs at all. Windows only.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,15 @@ HINSTANCE ResourceModule();
 // The file name of a module without folder and extension, letter case kept.
 std::string ModuleBaseName(HMODULE module);
 
+// True while any thread is inside a call from outside into the library (an
+// entry point, a window or hook procedure of ours): each of them holds a
+// ModuleStateGuard.
+bool LibraryCodeRunning();
+
 // Makes OwnModule() the resource module for the guard's lifetime and puts the
-// caller's back on every way out, an exception included.
+// caller's back on every way out, an exception included. Every way into the
+// library from outside holds one, first thing, so that the library knows
+// when none of its code runs (see module_lifetime.h).
 class ModuleStateGuard {
 public:
     ModuleStateGuard();

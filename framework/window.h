@@ -185,6 +185,7 @@ private:
     UINT templateId_;
     bool modeless_ = false;
     bool wantDefault_ = false;
+    bool holdsLibrary_ = false;
 };
 
 }  // namespace zvk::fw

@@ -8,6 +8,9 @@ namespace {
 
 PluginState gState;
 
+// How long Close waits for the settings window's thread.
+constexpr DWORD kCloseWaitMs = 2000;
+
 // Pixels in the stored format, or 0 when a dimension is 0 or below (their
 // product would wrap to a huge count). A 32-bit product, as the host's.
 uint32_t PixelCount(const PluginState& state)
@@ -53,9 +56,15 @@ void Init(const InitParams* params)
 {
     fw::ModuleStateGuard guard;
     gState.store.UsePlatform(&fw::SystemLocation(), &fw::SystemFileSystem());
-    gState.store.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
+    gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.tables.Allocate();
     gState.kernels = BestKernels();
+    // A window opened before: it shows what was loaded, and its curve the
+    // tables of that.
+    if (const HWND window = gState.dialog.m_hWnd) {
+        gState.live.ShowTables();
+        ::PostMessageA(window, WM_GAMMA_REFRESH, kRefreshAll, 0);
+    }
 }
 
 int32_t SetFormat(const FrameFormat* format)
@@ -78,9 +87,10 @@ int32_t Process(const FrameParams* params)
     if (!params || !params->pixels || !params->section)
         return 0;
     const LiveSettings::FrameView view = gState.live.EnterSection(SectionId(*params->section));
-    // Posted, never sent: the frame path does not wait for the dialog.
+    // Posted, never sent, and by the dialog's own poster: the frame path
+    // waits neither for the dialog nor for the window system's locks.
     if (view.refreshWindow)
-        ::PostMessageA(static_cast<HWND>(view.refreshWindow), WM_GAMMA_REFRESH, kRefreshAll, 0);
+        gState.dialog.RefreshFromAnyThread(static_cast<HWND>(view.refreshWindow));
     if (view.enable)
         CorrectFrame(gState, params->pixels);
     return 1;
@@ -103,11 +113,12 @@ void ShowDialog(const DialogParams* params)
 void Close()
 {
     fw::ModuleStateGuard guard;
-    // Destroyed first, so the position it stores is saved below; no restore.
-    if (gState.dialog.m_hWnd)
-        gState.dialog.DestroyWindow();
-    gState.tables.Release();
-    gState.store.Save();
+    // Destroyed first, on its own thread, so the position it stores is saved
+    // below; no restore. A window whose thread does not answer stays open
+    // with its tables, and holds the library until it is destroyed.
+    if (gState.dialog.DestroyFromAnyThread(kCloseWaitMs))
+        gState.tables.Release();
+    gState.live.Save();
 }
 
 const PluginDescriptor* Descriptor()

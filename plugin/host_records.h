@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings/settings_store.h"
+#include "settings/section_callback.h"
 
 namespace zvk {
 

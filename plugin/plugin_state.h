@@ -6,8 +6,8 @@
 #include "dialog/gamma_dialog.h"
 #include "gamma/gamma_tables.h"
 #include "gamma/kernels.h"
+#include "live/live_settings.h"
 #include "plugin/host_records.h"
-#include "plugin/live_settings.h"
 #include "settings/settings_store.h"
 
 namespace zvk {

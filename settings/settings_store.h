@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/section_callback.h"
 #include "settings/settings_location.h"
 #include "settings/settings_platform.h"
 #include "settings/settings_text.h"
@@ -32,10 +33,6 @@ inline bool operator!=(const SettingsRecord& a, const SettingsRecord& b)
 {
     return !(a == b);
 }
-
-// The host's answer to "does this section still exist?"; C calling
-// convention, the 64-bit identifier passed low half first.
-using SectionCallback = int32_t (*)(int64_t sectionId);
 
 constexpr SettingsRecord kBuiltInDefaults = {0, 100, 100, 100, 1, 1};
 constexpr int32_t kNoDialogPos = -100;

@@ -1,0 +1,103 @@
+#include "framework/module_lifetime.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "framework/module_state.h"
+
+namespace zvk::fw {
+namespace {
+
+constexpr DWORD kPollMs = 2;
+
+// The library's own image: where its code lies.
+bool InLibraryImage(DWORD address)
+{
+    const auto base = reinterpret_cast<DWORD>(OwnModule());
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return address >= base && address - base < nt->OptionalHeader.SizeOfImage;
+}
+
+// True when the thread has left the library: no call into it is in
+// progress anywhere, and the thread is not in the last instructions of
+// one. Checked with the thread stopped, so that it cannot enter again
+// between the two looks.
+bool HasLeft(HANDLE thread)
+{
+    if (::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
+        return !LibraryCodeRunning();
+    if (LibraryCodeRunning() || ::SuspendThread(thread) == static_cast<DWORD>(-1))
+        return false;
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    const bool left = ::GetThreadContext(thread, &context) && !LibraryCodeRunning() && !InLibraryImage(context.Eip);
+    ::ResumeThread(thread);
+    return left;
+}
+
+DWORD WINAPI LetGoWhenLeft(void* parameter)
+{
+    const HANDLE thread = static_cast<HANDLE>(parameter);
+    while (!HasLeft(thread))
+        ::Sleep(kPollMs);
+    ::CloseHandle(thread);
+    ::FreeLibraryAndExitThread(OwnModule(), 0);
+}
+
+struct ThreadStart {
+    void (*body)(void*);
+    void* context;
+};
+
+DWORD WINAPI RunHoldingTheLibrary(void* parameter)
+{
+    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    start.body(start.context);
+    ::FreeLibraryAndExitThread(OwnModule(), 0);
+}
+
+}  // namespace
+
+HANDLE StartLibraryThread(void (*body)(void* context), void* context)
+{
+    auto* start = new (std::nothrow) ThreadStart{body, context};
+    if (!start)
+        return nullptr;
+    if (!HoldLibrary()) {
+        delete start;
+        return nullptr;
+    }
+    const HANDLE thread = ::CreateThread(nullptr, 0, RunHoldingTheLibrary, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        // Called from inside the library, whose caller holds it too.
+        ::FreeLibrary(OwnModule());
+    }
+    return thread;
+}
+
+bool HoldLibrary()
+{
+    HMODULE module = nullptr;
+    return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                reinterpret_cast<LPCSTR>(&HoldLibrary), &module) != FALSE;
+}
+
+void LetGoOfLibrary()
+{
+    HANDLE self = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
+                           THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | SYNCHRONIZE, FALSE, 0))
+        return;  // the reference stays: the library is never unloaded, which is safe
+    const HANDLE releaser = ::CreateThread(nullptr, 0, LetGoWhenLeft, self, 0, nullptr);
+    if (!releaser) {
+        ::CloseHandle(self);
+        return;
+    }
+    ::CloseHandle(releaser);
+}
+
+}  // namespace zvk::fw
