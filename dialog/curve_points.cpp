@@ -2,6 +2,19 @@
 
 namespace zvk {
 
+namespace {
+
+// The x87 unit of 32-bit builds keeps intermediates in extended precision,
+// which puts a point that lies on a half row one row off. Stored through
+// memory, every step is a double, as the resampling is defined.
+double AsDouble(double value)
+{
+    volatile double stored = value;
+    return stored;
+}
+
+}  // namespace
+
 double CurvePosition(int column, int width, int count)
 {
     // At least as many columns as entries: the ends show the first and the
@@ -10,15 +23,15 @@ double CurvePosition(int column, int width, int count)
     if (count <= width) {
         if (width < 2)
             return 0.0;
-        scale = 1.0 / (width - 1);
+        scale = AsDouble(1.0 / (width - 1));
         span = count - 1;
         offset = 0.0;
     } else {
-        scale = 1.0 / width;
+        scale = AsDouble(1.0 / width);
         span = count;
-        offset = 0.5 * count / width - 0.5;
+        offset = AsDouble(AsDouble(AsDouble(0.5 * count) / width) - 0.5);
     }
-    return (column * scale) * span + offset;
+    return AsDouble(AsDouble(AsDouble(column * scale) * span) + offset);
 }
 
 void ResampleTable(const int32_t* table, int count, int width, int height, int sampling, int32_t maxValue,
@@ -27,14 +40,19 @@ void ResampleTable(const int32_t* table, int count, int width, int height, int s
     for (int i = 0; i < width; ++i) {
         const double t = CurvePosition(i, width, count);
         const int k = static_cast<int>(t);
-        const double f = t - k;
+        const double f = AsDouble(t - k);
         // Every position lies in 0 .. count-1, so k + 1 is read only when
         // there is a fraction, that is below the last entry.
         double v = table[k];
         if (sampling == kSampleLinear && f != 0.0)
-            v = table[k] + (table[k + 1] - table[k]) * f;
+            v = AsDouble(table[k] + AsDouble((table[k + 1] - table[k]) * f));
         // A maximum of 0 or below has no scale; such a curve lies flat.
-        rows[i] = maxValue > 0 ? static_cast<int32_t>(v * (height - 1) / maxValue + 0.5) : 0;
+        if (maxValue <= 0) {
+            rows[i] = 0;
+            continue;
+        }
+        const double scaled = AsDouble(AsDouble(v * (height - 1)) / maxValue);
+        rows[i] = static_cast<int32_t>(AsDouble(scaled + 0.5));
     }
 }
 

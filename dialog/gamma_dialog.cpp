@@ -131,8 +131,9 @@ BOOL GammaDialog::OnInitDialog()
     return TRUE;
 }
 
-// The stored position, or centred over the host window when there is none
-// or it lies right of or below the screen, then kept on the screen.
+// The stored position, or centred over the host window when there is none,
+// it lies right of or below the screen, or the window would not touch any
+// monitor there (one since unplugged), then kept on the screen.
 void GammaDialog::PlaceWindow()
 {
     const DialogPos stored = m_live.GetDialogPos();
@@ -140,13 +141,19 @@ void GammaDialog::PlaceWindow()
     int y = stored.y;
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
-    if ((x == kNoDialogPos && y == kNoDialogPos) || x >= screenWidth || y >= screenHeight) {
-        RECT own = {};
+    RECT own = {};
+    GetWindowRect(&own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    // Tested last: x and y are below the screen's size then, so the far
+    // edges cannot overflow.
+    const auto outOfReach = [&] {
+        const RECT there = {x, y, x + width, y + height};
+        return ::MonitorFromRect(&there, MONITOR_DEFAULTTONULL) == nullptr;
+    };
+    if ((x == kNoDialogPos && y == kNoDialogPos) || x >= screenWidth || y >= screenHeight || outOfReach()) {
         RECT host = {};
-        GetWindowRect(&own);
         m_hostWnd.GetWindowRect(&host);
-        const int width = own.right - own.left;
-        const int height = own.bottom - own.top;
         x = own.left + (host.left + host.right) / 2 - (own.left + own.right) / 2;
         y = own.top + (host.top + host.bottom) / 2 - (own.top + own.bottom) / 2;
         if (x + width >= screenWidth)

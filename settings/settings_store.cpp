@@ -60,7 +60,9 @@ void SettingsStore::Load(const std::string& baseName, SectionCallback callback)
     // A second Load starts over rather than adding the file's sections to
     // those already held.
     records.clear();
+    // Restoring records of another load would erase this one's sections.
     snapshot.clear();
+    snapshotHeld = false;
     text.ClearReadText();
     fileLeftAlone = !ReadFile();
 
@@ -144,7 +146,8 @@ int32_t SettingsStore::SelectSection(int64_t sectionId)
         fresh.sectionId = sectionId;
         records.push_back(fresh);
         // Cancelling an open dialog keeps the new section.
-        snapshot.push_back(fresh);
+        if (snapshotHeld)
+            snapshot.push_back(fresh);
         currentIndex = static_cast<int32_t>(records.size() - 1);
     }
     LoadCurrent();
@@ -231,15 +234,16 @@ void SettingsStore::TakeSnapshot()
 {
     CommitCurrent();
     snapshot = records;
+    snapshotHeld = true;
 }
 
+// While a snapshot is held it has one record for each of records (new
+// sections go to both), so the current index stays valid.
 void SettingsStore::RestoreSnapshot()
 {
+    if (!snapshotHeld)
+        return;
     records = snapshot;
-    // A snapshot never taken, or taken before a second Load, may not reach
-    // the current section; then none is current until the next switch.
-    if (!HasCurrent())
-        currentIndex = -1;
     LoadCurrent();
 }
 

@@ -58,7 +58,9 @@ public:
     int32_t SelectSection(int64_t sectionId);
     void Save();
 
-    // For the dialog: the state at opening, for Cancel.
+    // For the dialog: the state at opening, for Cancel. A snapshot belongs
+    // to the records of one Load: Load drops it, and a restore without one
+    // changes nothing.
     void TakeSnapshot();
     void RestoreSnapshot();
     void ResetToDefaults();
@@ -89,8 +91,11 @@ private:
     std::vector<SettingsRecord> records;
     std::vector<SettingsRecord> snapshot;
     int32_t currentIndex = -1;
-    int32_t dialogPosX = 0;
-    int32_t dialogPosY = 0;
+    bool snapshotHeld = false;
+    // No position until Load reads one: a window opened before Init is
+    // centred over the host.
+    int32_t dialogPosX = kNoDialogPos;
+    int32_t dialogPosY = kNoDialogPos;
     SectionCallback sectionCallback = nullptr;
     // The file exists but could not be read at Load: it is not written.
     bool fileLeftAlone = false;

@@ -304,15 +304,48 @@ TEST_F(Store, CancelRestoresTheOpeningStateAndKeepsNewSections)
     EXPECT_EQ(store.Records()[1].BGamma, 33);
 }
 
-TEST_F(Store, ARestoreWithoutASnapshotLeavesNoSectionCurrent)
+// A Cancel with no snapshot taken since the last Load (none ever, one from
+// before Init, one from before a second Init) changes nothing: the records,
+// the live values and the current section stay, and every section is saved.
+TEST_F(Store, ARestoreWithoutASnapshotOfThisLoadChangesNothing)
 {
-    LoadFile(Dialog() + Section(1, 1, 1, 1) + Section(2, 2, 2, 2));
-    store.SelectSection(2);
-    store.RestoreSnapshot();  // no snapshot was ever taken
-    EXPECT_TRUE(store.Records().empty());
-    EXPECT_EQ(store.CurrentIndex(), -1);
-    EXPECT_EQ(store.SelectSection(2), 1);
-    EXPECT_EQ(store.current, (SettingsRecord{2, 100, 100, 100, 1, 1}));
+    const std::string tuned = Dialog(300, 200) + Section(10, 150, 160, 170) + Section(20, 250, 260, 270, 0, 0);
+    enum Before { kNoSnapshot, kSnapshotBeforeLoad, kSnapshotBeforeSecondLoad };
+    const char* const names[] = {"no snapshot", "snapshot before the load", "snapshot before a second load"};
+    for (Before before : {kNoSnapshot, kSnapshotBeforeLoad, kSnapshotBeforeSecondLoad}) {
+        SCOPED_TRACE(names[before]);
+        SettingsStore fresh;
+        fresh.UsePlatform(&system, &system);
+        File() = tuned;
+        if (before == kSnapshotBeforeLoad)
+            fresh.TakeSnapshot();
+        if (before == kSnapshotBeforeSecondLoad) {
+            fresh.Load("ZVK_Gamma", ConfirmAll);
+            fresh.SelectSection(10);
+            fresh.TakeSnapshot();
+        }
+        fresh.Load("ZVK_Gamma", ConfirmAll);
+        fresh.SelectSection(20);
+        fresh.current.RGamma = 333;
+        fresh.SelectSection(30);  // new since the load
+        fresh.current.GGamma = 444;
+
+        fresh.RestoreSnapshot();
+        EXPECT_EQ(fresh.Records(), (Records{{10, 150, 160, 170, 1, 1}, {20, 333, 260, 270, 0, 0},
+                                            {30, 100, 100, 100, 1, 1}}));
+        EXPECT_EQ(fresh.current, (SettingsRecord{30, 100, 444, 100, 1, 1})) << "the live values stay";
+        EXPECT_EQ(fresh.CurrentIndex(), 2);
+        fresh.Save();
+        EXPECT_EQ(File(), Dialog(300, 200) + Section(10, 150, 160, 170) + Section(20, 333, 260, 270, 0, 0) +
+                              Section(30, 100, 444, 100));
+    }
+}
+
+TEST_F(Store, BeforeLoadThereIsNoDialogPosition)
+{
+    const SettingsStore fresh;
+    EXPECT_EQ(fresh.GetDialogPos().x, kNoDialogPos);
+    EXPECT_EQ(fresh.GetDialogPos().y, kNoDialogPos);
 }
 
 TEST_F(Store, TheDialogPositionIsWritten)

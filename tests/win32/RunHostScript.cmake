@@ -5,7 +5,9 @@
 #   FIXTURE_INI copied to Plugins/ZVK_Gamma.ini beside the host before the run
 #   EXPECT_RC   the host's exit code (default 0)
 #   PREFIX      a Wine prefix of the test's own; with it USERS_FOLDER (the
-#               registry value "StoreInUsersFolder") and WINDOWS_VERSION
+#               registry value "StoreInUsersFolder"), WINDOWS_VERSION and
+#               LOG_PIXELS (the display's DPI, which this Wine reads from
+#               "Control Panel\Desktop")
 #   PNG_DIR     the script's PNG files are copied there after the run
 foreach(var WINE_RUN HOST_EXE PLUGIN_DLL SCRIPT EXPECTED WORK_DIR)
   if(NOT DEFINED ${var})
@@ -38,6 +40,13 @@ if(PREFIX)
   if(WINDOWS_VERSION)
     execute_process(COMMAND ${WINE_RUN} reg add ${version_key} /v Version /d ${WINDOWS_VERSION} /f
                     OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  if(LOG_PIXELS)
+    execute_process(COMMAND ${WINE_RUN} reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD
+                            /d ${LOG_PIXELS} /f OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE reg_rc)
+    if(NOT reg_rc EQUAL 0)
+      message(FATAL_ERROR "cannot set LogPixels in ${PREFIX}")
+    endif()
   endif()
   file(GLOB user_folders ${PREFIX}/drive_c/users/*/AppData/Roaming/Zentavio)
   if(user_folders)
