@@ -23,7 +23,15 @@ for p in "${packages[@]}"; do
 done
 if [ "${#missing[@]}" -gt 0 ] || [ -n "${fresh_arch:-}" ]; then
   echo "setup: installing ${missing[*]:-(package lists for i386)}"
-  as_root apt-get update -qq
+  # A mirror in mid-sync fails one index now and then: try again, and go on
+  # with what was fetched (the install below says if something is missing).
+  for attempt in 1 2 3; do
+    if ! as_root apt-get update -qq 2>&1 | grep -E '^(E|W):' >&2; then
+      break
+    fi
+    echo "setup: package lists incomplete (attempt $attempt), retrying" >&2
+    sleep 15
+  done
   if [ "${#missing[@]}" -gt 0 ]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
