@@ -64,8 +64,10 @@ SOURCE_DATE_EPOCH=0 i686-w64-mingw32-strip --strip-all -o "$stage/ZVK_Gamma.dll"
 version=$($tool version "$stage/ZVK_Gamma.dll")
 [ -n "$version" ] || fail "the DLL has no product version"
 name=ZVK_Gamma-$version-win32
+i686-w64-mingw32-objdump -d --no-show-raw-insn "$unstripped" >"$build/ZVK_Gamma.asm"
 $tool check-dll "$stage/ZVK_Gamma.dll" --unstripped "$unstripped" --version "$version" \
-  --xp-imports tests/win32/xp_imports.txt --forbid "$top" ||
+  --xp-imports tests/win32/xp_imports.txt --forbid "$top" \
+  --disassembly "$build/ZVK_Gamma.asm" --map "$build/plugin/ZVK_Gamma.map" ||
   fail "the DLL failed its checks"
 if [ -n "$compare" ]; then
   if cmp -s "$unstripped" "$compare/plugin/ZVK_Gamma.dll"; then

@@ -4,9 +4,11 @@ zip. Every check prints one line, "ok: ..." or "FAIL: ...", and a step
 that finds a fault exits with 1."""
 
 import argparse
+import bisect
 import hashlib
 import os
 import random
+import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -114,6 +116,50 @@ def paths_in(data, paths):
     return [p for p in paths if p.encode() in data or p.encode("utf-16-le") in data]
 
 
+# Vector code (MMX, SSE, AVX registers, or SSE's fences, prefetches and
+# streaming stores) may sit only in the kernel files that the dispatcher
+# picks by what the CPU reports; everything else must run on any i686.
+VECTOR_OBJECTS = re.compile(r"\(kernels_(sse2|avx2|avx512)\.cpp\.obj\)$")
+VECTOR_INSTRUCTION = re.compile(r"%[xyz]?mm\d|\t(mfence|lfence|sfence|prefetch\w*|movnt\w*|clflush\w*|maskmov\w*|emms)\b")
+
+
+def text_objects(map_text):
+    """[(start, end, object)] of the code sections in a link map, by address."""
+    spans = []
+    pending = None
+    memory_map = map_text[map_text.find("Linker script and memory map"):]
+    for line in memory_map.split("\n"):
+        m = re.match(r"^ (\.text\S*)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$", line)
+        if m and (m.group(1) or pending):
+            start, size = int(m.group(2), 16), int(m.group(3), 16)
+            if size:
+                spans.append((start, start + size, m.group(4).strip()))
+        pending = re.match(r"^ \.text\S*$", line)
+    return sorted(spans)
+
+
+def vector_code_outside_kernels(disassembly, map_text):
+    """The functions outside the kernel files that use vector instructions,
+    as "function (object): first such instruction"."""
+    spans = text_objects(map_text)
+    starts = [s for s, _, _ in spans]
+    found, function = {}, "?"
+    for line in disassembly.split("\n"):
+        label = re.match(r"^([0-9a-f]+) <(.*)>:$", line)
+        if label:
+            function = label.group(2)
+            continue
+        insn = re.match(r"^\s*([0-9a-f]+):\t(.*)$", line)
+        if not insn or not VECTOR_INSTRUCTION.search("\t" + insn.group(2)):
+            continue
+        address = int(insn.group(1), 16)
+        i = bisect.bisect_right(starts, address) - 1
+        owner = spans[i][2] if i >= 0 and address < spans[i][1] else "(no object)"
+        if not VECTOR_OBJECTS.search(owner):
+            found.setdefault("%s (%s)" % (function, owner), insn.group(2).strip())
+    return ["%s: %s" % item for item in found.items()]
+
+
 def cmd_version(args):
     print(product_version(pe.PeImage(read(args.dll))))
 
@@ -126,6 +172,11 @@ def cmd_check_dll(args):
     if args.unstripped:
         report.check("%s (unstripped): no build paths" % os.path.basename(args.unstripped),
                      paths_in(read(args.unstripped), args.forbid))
+    if args.disassembly and args.map:
+        report.check("%s: vector instructions only in the SSE2, AVX2 and AVX-512 kernels" %
+                     os.path.basename(args.dll),
+                     vector_code_outside_kernels(read(args.disassembly).decode("latin-1"),
+                                                 read(args.map).decode("latin-1")))
     report.exit()
 
 
@@ -251,6 +302,8 @@ def main():
     p.add_argument("--xp-imports", required=True)
     p.add_argument("--version", required=True)
     p.add_argument("--unstripped")
+    p.add_argument("--disassembly", help="objdump -d of the unstripped DLL")
+    p.add_argument("--map", help="the link map")
     p.add_argument("--forbid", action="append", default=[], help="a path that must not appear")
     p.set_defaults(run=cmd_check_dll)
     p = sub.add_parser("smoke-prepare", help="frames, settings file and script of the smoke run")

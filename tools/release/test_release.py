@@ -131,6 +131,41 @@ class DllChecksTest(unittest.TestCase):
         self.assertNotIn("Static", texts)
 
 
+class VectorCodeTest(unittest.TestCase):
+    MAP = """Discarded input sections
+
+ .text          0x00000000        0x8 gamma/libzvk_gamma.a(kernels_avx2.cpp.obj)
+
+Linker script and memory map
+
+ .text          0x00001000      0x100 gamma/libzvk_gamma.a(kernels.cpp.obj)
+ .text          0x00001100      0x100 gamma/libzvk_gamma.a(kernels_avx2.cpp.obj)
+ .text.unlikely
+                0x00001200       0x40 settings/libzvk_settings.a(settings_store.cpp.obj)
+"""
+
+    def test_vector_instructions_are_found_outside_the_kernel_files_only(self):
+        cases = [
+            ("AVX2 in the AVX2 kernels", "00001110 <_k>:\n    1110:\tvpaddw %ymm1,%ymm2,%ymm3", []),
+            ("SSE in the portable kernels", "00001010 <_p>:\n    1010:\tmovdqa %xmm0,%xmm1",
+             ["_p (gamma/libzvk_gamma.a(kernels.cpp.obj)): movdqa %xmm0,%xmm1"]),
+            ("MMX in the portable kernels", "00001010 <_p>:\n    1010:\tpaddb %mm0,%mm1", ["paddb %mm0,%mm1"]),
+            ("an SSE2 fence in a split-off section", "00001210 <_s>:\n    1210:\tmfence",
+             ["_s (settings/libzvk_settings.a(settings_store.cpp.obj)): mfence"]),
+            ("a prefetch", "00001010 <_p>:\n    1010:\tprefetcht0 (%ecx)", ["prefetcht0 (%ecx)"]),
+            ("i686 code: cmov, x87", "00001010 <_p>:\n    1010:\tcmovge %eax,%edx\n    1013:\tfmul %st(1),%st",
+             []),
+            ("code that no object claims", "00002000 <_x>:\n    2000:\tmovaps %xmm0,%xmm1",
+             ["_x ((no object)): movaps %xmm0,%xmm1"]),
+        ]
+        for label, disassembly, expected in cases:
+            with self.subTest(label):
+                found = release.vector_code_outside_kernels(disassembly, self.MAP)
+                self.assertEqual(len(found), len(expected), found)
+                for got, wanted in zip(found, expected):
+                    self.assertIn(wanted, got)
+
+
 class SmokeVerdictTest(unittest.TestCase):
     DESCRIPTOR = release.read(os.path.join(TOP, "tests", "win32", "host", "descriptor.expected")).decode("latin-1")
 
