@@ -59,7 +59,7 @@ run_preset win32 xvfb-run -a -s "-screen 0 1280x1024x24"
 # The release zip from a clean build folder of its own (its DLL must be the
 # bytes the Windows tests ran); each of its checks counts, and so do the
 # checks' own tests, as one.
-step "release zip and its checks (about 80 s)"
+step "release zip and its checks (one to two minutes)"
 bash tools/release.sh --dist build/release-dist --compare-with build/win32 >"$logs/release.log" 2>&1
 release_rc=$?
 grep -E '^(ok|FAIL): ' "$logs/release.log"
