@@ -47,7 +47,7 @@ def read(path):
 
 def allowed_imports(path):
     allowed = set()
-    for line in open(path, encoding="ascii"):
+    for line in read(path).decode("ascii").splitlines():
         words = line.split()
         if len(words) == 2 and not line.startswith("#"):
             allowed.add((words[0].lower(), words[1]))
@@ -82,7 +82,7 @@ def dll_problems(data, xp_imports, version, forbidden_paths):
 
     imports, import_stamps = image.imports()
     exports, export_stamp = image.exports()
-    resources, resource_stamps = image.resources()
+    _, resource_stamps = image.resources()
     stamps = []
     if image.timestamp:
         stamps.append("PE header 0x%x" % image.timestamp)
@@ -184,7 +184,13 @@ def cmd_check_dll(args):
 
 SMOKE_SECTION = 7
 SMOKE_GAMMAS = (180, 55, 310)
-SMOKE_SIZE = (720, 576)
+# An HD frame, big enough for the plug-in to share it among threads. Every
+# word (pixel) is corrected on its own, so a frame that repeats a random
+# block is corrected block by block: Python needs to work out one block
+# only. The blocks hold a prime number of words (pixels), so a slice put in
+# the wrong place lands on other bytes and shows.
+SMOKE_SIZE = (1920, 1080)
+SMOKE_FORMATS = {"yuy2.bin": 4 * 16381, "bgr24.bin": 3 * 21841}  # file: block length in bytes
 SMOKE_FRAMES = (  # input, output, colour format, variant, kernel
     ("yuy2.bin", "yuy2-first.out", 0, 0, "YUY2, chroma of the first pixel"),
     ("yuy2.bin", "yuy2-averaged.out", 0, 2, "YUY2, averaged chroma"),
@@ -192,15 +198,18 @@ SMOKE_FRAMES = (  # input, output, colour format, variant, kernel
 )
 
 
+def repeated(block, length):
+    return (block * (length // len(block) + 1))[:length]
+
+
 def cmd_smoke_prepare(args):
     """Writes the settings file, the input frames and the host script."""
     width, height = SMOKE_SIZE
     rng = random.Random(15)
     os.makedirs(os.path.join(args.dir, "host", "Plugins"), exist_ok=True)
-    with open(os.path.join(args.dir, "yuy2.bin"), "wb") as f:
-        f.write(bytes(rng.getrandbits(8) for _ in range(width * height * 2)))
-    with open(os.path.join(args.dir, "bgr24.bin"), "wb") as f:
-        f.write(bytes(rng.getrandbits(8) for _ in range(width * height * 3)))
+    for name, block in SMOKE_FORMATS.items():
+        with open(os.path.join(args.dir, name), "wb") as f:
+            f.write(repeated(rng.randbytes(block), width * height * (2 if name.startswith("yuy2") else 3)))
     r, g, b = SMOKE_GAMMAS
     ini = ["[DIALOG]", "DlgWndPosX=-100", "DlgWndPosY=-100", "[%d]" % SMOKE_SECTION,
            "RGamma=%d" % r, "GGamma=%d" % g, "BGamma=%d" % b, "Binding=0", "Enable=1"]
@@ -248,10 +257,13 @@ def cmd_smoke_check(args):
     outputs = []
     for source, target, colour, variant, what in SMOKE_FRAMES:
         frame = read(os.path.join(args.dir, source))
+        block = frame[:SMOKE_FORMATS[source]]
+        if frame != repeated(block, len(frame)):
+            sys.exit("smoke-check: %s is not the frame smoke-prepare wrote" % source)
         if colour == 1:
-            expected = reference.correct_bgr24(frame, luts)
+            expected = repeated(reference.correct_bgr24(block, luts), len(frame))
         else:
-            expected = reference.correct_yuy2(frame, deltas, averaged=(variant == 2))
+            expected = repeated(reference.correct_yuy2(block, deltas, averaged=(variant == 2)), len(frame))
         out = os.path.join(args.dir, target)
         outputs.append((what, expected, read(out) if os.path.exists(out) else None))
     log = read(args.log).decode("latin-1")
