@@ -184,11 +184,11 @@ def cmd_check_dll(args):
 
 SMOKE_SECTION = 7
 SMOKE_GAMMAS = (180, 55, 310)
-# An HD frame, big enough for the plug-in to share it among threads. Every
-# word (pixel) is corrected on its own, so a frame that repeats a random
-# block is corrected block by block: Python needs to work out one block
-# only. The blocks hold a prime number of words (pixels), so a slice put in
-# the wrong place lands on other bytes and shows.
+# An HD frame, so that the way big frames take (shared among threads on a
+# multi-core PC) is run too. Every word (pixel) is corrected on its own, so
+# a frame that repeats a random block is corrected block by block: Python
+# needs to work out one block only. The blocks hold a prime number of words
+# (pixels), so a slice corrected into the wrong place shows.
 SMOKE_SIZE = (1920, 1080)
 SMOKE_FORMATS = {"yuy2.bin": 4 * 16381, "bgr24.bin": 3 * 21841}  # file: block length in bytes
 SMOKE_FRAMES = (  # input, output, colour format, variant, kernel
