@@ -56,6 +56,26 @@ fi
 # Wine needs a display for windows; a virtual one serves the whole run.
 run_preset win32 xvfb-run -a -s "-screen 0 1280x1024x24"
 
+# The release zip from a clean build folder of its own (its DLL must be the
+# bytes the Windows tests ran); each of its checks counts, and so do the
+# checks' own tests, as one.
+step "release zip and its checks (one to two minutes)"
+bash tools/release.sh --dist build/release-dist --compare-with build/win32 >"$logs/release.log" 2>&1
+release_rc=$?
+grep -E '^(ok|FAIL): ' "$logs/release.log"
+passed=$((passed + $(grep -c '^ok: ' "$logs/release.log")))
+release_bad=$(grep -c '^FAIL: ' "$logs/release.log")
+if [ "$release_rc" != 0 ] && [ "$release_bad" = 0 ]; then
+  tail -n 20 "$logs/release.log"; release_bad=1
+fi
+if python3 -m unittest discover -s tools/release >"$logs/release-tests.log" 2>&1; then
+  passed=$((passed + 1))
+else
+  tail -n 30 "$logs/release-tests.log"; release_bad=$((release_bad + 1))
+fi
+failed=$((failed + release_bad))
+[ "$release_bad" = 0 ] || status=1
+
 echo
 echo "total: $passed passed, $failed failed"
 exit $status
