@@ -1,0 +1,134 @@
+#include "framework/slice_pool.h"
+
+#include <atomic>
+#include <new>
+
+namespace zvk::fw {
+
+struct SlicePool::Worker {
+    Crew* crew = nullptr;
+    int slice = 0;
+    ThreadHandle thread;
+    AutoResetEvent wake;
+};
+
+// Everything the workers touch, in one block that outlives them: a pool
+// destroyed without Stop leaves it to threads that may still be parked on it.
+struct SlicePool::Crew {
+    Worker workers[kMaxThreads - 1];
+    int started = 0;
+    AutoResetEvent done;
+    std::atomic<bool> stopping{false};
+    // Slices of the current Run not yet finished, the caller's included: the
+    // one who finishes the last signals the caller, unless that is the caller.
+    std::atomic<int> remaining{0};
+    // Written by the caller before it wakes anyone; the wake orders them.
+    Job job = nullptr;
+    void* context = nullptr;
+    int slices = 1;
+};
+
+SlicePool::~SlicePool()
+{
+    if (!crew_)
+        return;
+    // Not stopped: the workers may still be parked on the crew's events, so
+    // the crew stays; only the thread handles are let go.
+    for (int w = 0; w < crew_->started; ++w)
+        ReleaseThread(crew_->workers[w].thread);
+    crew_ = nullptr;
+}
+
+void SlicePool::WorkerMain(void* raw)
+{
+    Worker& worker = *static_cast<Worker*>(raw);
+    Crew& crew = *worker.crew;
+    for (;;) {
+        worker.wake.Wait();
+        if (crew.stopping.load(std::memory_order_acquire))
+            return;
+        crew.job(crew.context, worker.slice, crew.slices);
+        if (crew.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            crew.done.Signal();
+    }
+}
+
+bool SlicePool::Start(int threads)
+{
+    threads = threads < 1 ? 1 : threads > kMaxThreads ? kMaxThreads : threads;
+    if (crew_ && threads == threads_)
+        return true;
+    Stop();
+    if (threads == 1)
+        return true;
+
+    auto* crew = new (std::nothrow) Crew;
+    if (!crew)
+        return false;
+    bool valid = crew->done.IsValid();
+    for (int w = 0; w < threads - 1; ++w)
+        valid = valid && crew->workers[w].wake.IsValid();
+    if (!valid) {
+        delete crew;
+        return false;
+    }
+    crew_ = crew;
+    for (int w = 0; w < threads - 1; ++w) {
+        Worker& worker = crew->workers[w];
+        worker.crew = crew;
+        worker.slice = w + 1;
+        if (!StartThread(WorkerMain, &worker, worker.thread))
+            break;
+        ++crew->started;
+    }
+    threads_ = 1 + crew->started;
+    priorityApplied_ = false;
+    return threads_ == threads;
+}
+
+void SlicePool::Stop()
+{
+    if (!crew_)
+        return;
+    crew_->stopping.store(true, std::memory_order_release);
+    for (int w = 0; w < crew_->started; ++w)
+        crew_->workers[w].wake.Signal();
+    for (int w = 0; w < crew_->started; ++w)
+        JoinThread(crew_->workers[w].thread);
+    delete crew_;
+    crew_ = nullptr;
+    threads_ = 1;
+}
+
+void SlicePool::FollowCallerPriority()
+{
+    const ThreadPriority caller = CurrentThreadPriority();
+    if (priorityApplied_ && caller == applied_)
+        return;
+    for (int w = 0; w < crew_->started; ++w)
+        ApplyThreadPriority(crew_->workers[w].thread, caller);
+    applied_ = caller;
+    priorityApplied_ = true;
+}
+
+void SlicePool::Run(Job job, void* context, int slices)
+{
+    const int n = slices < 1 ? 1 : slices > threads_ ? threads_ : slices;
+    if (n == 1) {
+        job(context, 0, 1);
+        return;
+    }
+    FollowCallerPriority();
+    Crew& crew = *crew_;
+    crew.job = job;
+    crew.context = context;
+    crew.slices = n;
+    crew.remaining.store(n, std::memory_order_relaxed);
+    for (int w = 0; w < n - 1; ++w)
+        crew.workers[w].wake.Signal();
+    job(context, 0, n);
+    if (crew.remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        crew.done.Wait();
+}
+
+}  // namespace zvk::fw
