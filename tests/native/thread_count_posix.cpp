@@ -17,4 +17,9 @@ int ThreadsInProcess()
     return count;
 }
 
+int JoinedThreadListedMs()
+{
+    return 5000;
+}
+
 }  // namespace zvk::test
