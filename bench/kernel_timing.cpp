@@ -8,9 +8,15 @@
 // after a decoder wrote it). Every level and variant is timed by forcing it;
 // "init" is what Init installs, and the first lines (starting with #) say
 // what it chose and why. The last column is the share of a 60 fps frame
-// (16.7 ms) that one frame takes.
+// (16.7 ms) that one frame takes. With --threads N every level and variant
+// is timed a second time with the frame split into N slices across N
+// threads through the slice pool (level "NAME/N-threads"), and the closing
+// "# threads" lines give each split's time against one thread's. --level NAME
+// (again for more) times only those levels and variants, and "init" only
+// when named.
 //
-//   zvk_kernel_timing [--samples N] [--cold] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
+//   zvk_kernel_timing [--samples N] [--cold] [--threads N] [--level NAME]... [--size WxH]...
+//                     [--input FILE --format yuy2|bgr24 --size WxH]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +26,8 @@
 #include <vector>
 
 #include "bench/bench_frames.h"
+#include "framework/slice_pool.h"
+#include "gamma/frame_slices.h"
 
 namespace zvk::bench {
 namespace {
@@ -29,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     int samples = 31;
     bool cold = false;
+    int threads = 1;
+    std::vector<std::string> levels;  // only these levels and variants (and init), when given
     std::vector<FrameSize> sizes;
     std::string input;
     std::string format;
@@ -81,6 +91,39 @@ void Print(const std::string& name, const std::string& level, const std::string&
     std::fflush(stdout);
 }
 
+FrameKernel FrameKernelOf(Kernel kernel)
+{
+    return kernel == Kernel::kRgb24 ? FrameKernel::kRgb24
+           : kernel == Kernel::kYuvAveraged ? FrameKernel::kYuvAveraged
+                                            : FrameKernel::kYuvFirstPixel;
+}
+
+// The pool for --threads, and what each split took against one thread.
+fw::SlicePool pool;
+std::vector<std::string> splits;
+
+// Times the kernels over the whole frame, then (with --threads) split
+// across the pool.
+void TimeLevel(const Options& options, Kernel kernel, const Kernels& k, const std::string& level, const char* sizeName,
+               uint32_t count, const TableSet& tables, const std::vector<std::vector<uint8_t>>& frames)
+{
+    if (!options.levels.empty() && std::find(options.levels.begin(), options.levels.end(), level) == options.levels.end())
+        return;
+    const Result one = Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); });
+    Print(KernelName(kernel), level, sizeName, count, one);
+    if (options.threads < 2)
+        return;
+    const Result split = Time(frames, options, [&](uint8_t* p) {
+        FrameJob job{&k, FrameKernelOf(kernel), &tables, p, count};
+        pool.Run(CorrectFrameSlice, &job, options.threads);
+    });
+    Print(KernelName(kernel), level + "/" + std::to_string(options.threads) + "-threads", sizeName, count, split);
+    char line[256];
+    std::snprintf(line, sizeof line, "# threads %s %s %s: 1 thread %.4f ms, %d threads %.4f ms, %.2fx", KernelName(kernel),
+                  level.c_str(), sizeName, one.medianMs, options.threads, split.medianMs, split.medianMs / one.medianMs);
+    splits.push_back(line);
+}
+
 void TimeSize(const Options& options, const char* sizeName, uint32_t width, uint32_t height,
               const std::vector<std::vector<uint8_t>>* given, const char* givenFormat)
 {
@@ -95,14 +138,13 @@ void TimeSize(const Options& options, const char* sizeName, uint32_t width, uint
         const std::vector<std::vector<uint8_t>> frames = given ? *given : std::vector<std::vector<uint8_t>>{RandomFrame(bytes, 1)};
         for (int l = 0; l < kKernelLevelCount; ++l) {
             const auto level = static_cast<KernelLevel>(l);
-            for (int v = 0; v < KernelVariantCount(level); ++v) {
-                const Kernels& k = SelectKernelVariant(level, v);
-                Print(KernelName(kernel), KernelVariantName(level, v), sizeName, count,
-                      Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); }));
-            }
+            for (int v = 0; v < KernelVariantCount(level); ++v)
+                TimeLevel(options, kernel, SelectKernelVariant(level, v), KernelVariantName(level, v), sizeName, count,
+                          tables, frames);
         }
-        Print(KernelName(kernel), "init", sizeName, count,
-              Time(frames, options, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, tables); }));
+        TimeLevel(options, kernel, BestKernels(), "init", sizeName, count, tables, frames);
+        if (!options.levels.empty())
+            continue;
         Print(KernelName(kernel), "identity", sizeName, count,
               Time(frames, options, [&](uint8_t* p) { RunKernel(BestKernels(), kernel, p, count, identity); }));
         if (kernel != Kernel::kYuvFirstPixel)
@@ -134,10 +176,18 @@ bool ParseSize(const char* text, FrameSize& size)
     return true;
 }
 
+int Finish()
+{
+    for (const std::string& line : splits)
+        std::printf("%s\n", line.c_str());
+    pool.Stop();
+    return 0;
+}
+
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: zvk_kernel_timing [--samples N] [--cold] [--size WxH]... "
+                 "usage: zvk_kernel_timing [--samples N] [--cold] [--threads 1-4] [--level NAME]... [--size WxH]... "
                  "[--input FILE --format yuy2|bgr24 --size WxH]\n");
     return 2;
 }
@@ -157,6 +207,10 @@ int Main(int argc, char** argv)
         FrameSize size{};
         if (arg == "--samples" && std::atoi(value) > 0)
             options.samples = std::atoi(value);
+        else if (arg == "--level")
+            options.levels.push_back(value);
+        else if (arg == "--threads" && std::atoi(value) >= 1 && std::atoi(value) <= fw::SlicePool::kMaxThreads)
+            options.threads = std::atoi(value);
         else if (arg == "--size" && ParseSize(value, size))
             options.sizes.push_back(size);
         else if (arg == "--input")
@@ -172,6 +226,13 @@ int Main(int argc, char** argv)
     std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport().c_str());
     if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
         std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
+    if (options.threads > 1) {
+        if (!pool.Start(options.threads)) {
+            std::fprintf(stderr, "could not start %d threads\n", options.threads);
+            return 1;
+        }
+        std::printf("# threads: %d through the slice pool, %d processors\n", options.threads, fw::ProcessorCount());
+    }
     std::printf("name\tlevel\tsize\tmedian_ms\tmin_ms\tMpixels_per_s\tpct_of_60fps_frame\n");
     if (!options.input.empty()) {
         if (options.format.empty() || options.sizes.size() != 1)
@@ -192,14 +253,15 @@ int Main(int argc, char** argv)
             return 1;
         }
         TimeSize(options, size.name, size.width, size.height, &frames, options.format.c_str());
-        return 0;
+        return Finish();
     }
     if (options.sizes.empty())
         options.sizes.assign(std::begin(kFrameSizes), std::end(kFrameSizes));
     for (const FrameSize& size : options.sizes)
         TimeSize(options, size.name, size.width, size.height, nullptr, nullptr);
-    TimeBuildChannel(options.samples);
-    return 0;
+    if (options.levels.empty())
+        TimeBuildChannel(options.samples);
+    return Finish();
 }
 
 }  // namespace
