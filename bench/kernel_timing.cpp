@@ -176,6 +176,27 @@ bool ParseSize(const char* text, FrameSize& size)
     return true;
 }
 
+// What the plug-in would decide here: Init's kernel speeds, and the slices
+// each frame size would get.
+void ReportSliceChoice(const Options& options)
+{
+    const Clock::time_point start = Clock::now();
+    const KernelSpeeds speeds = MeasureKernelSpeeds(BestKernels());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("# slices: init kernels measured in %.2f ms: YUV first %.3f, averaged %.3f, BGR24 %.3f ns/pixel;",
+                ms, speeds.yuvFirstPixel, speeds.yuvAveraged, speeds.rgb24);
+    std::vector<FrameSize> sizes = options.sizes;
+    if (sizes.empty())
+        sizes.assign(std::begin(kFrameSizes), std::end(kFrameSizes));
+    for (const FrameSize& size : sizes) {
+        const uint64_t pixels = uint64_t{size.width} * size.height;
+        std::printf(" %s %d/%d/%d", size.name, SliceCount(speeds.yuvFirstPixel, pixels, fw::ProcessorCount()),
+                    SliceCount(speeds.yuvAveraged, pixels, fw::ProcessorCount()),
+                    SliceCount(speeds.rgb24, pixels, fw::ProcessorCount()));
+    }
+    std::printf(" slices on %d processors\n", fw::ProcessorCount());
+}
+
 int Finish()
 {
     for (const std::string& line : splits)
@@ -227,6 +248,7 @@ int Main(int argc, char** argv)
     if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
         std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
     if (options.threads > 1) {
+        ReportSliceChoice(options);
         if (!pool.Start(options.threads)) {
             std::fprintf(stderr, "could not start %d threads\n", options.threads);
             return 1;

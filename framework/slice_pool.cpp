@@ -1,13 +1,13 @@
 #include "framework/slice_pool.h"
 
 #include <atomic>
+#include <cstdint>
 #include <new>
 
 namespace zvk::fw {
 
 struct SlicePool::Worker {
     Crew* crew = nullptr;
-    int slice = 0;
     ThreadHandle thread;
     AutoResetEvent wake;
 };
@@ -19,14 +19,44 @@ struct SlicePool::Crew {
     int started = 0;
     AutoResetEvent done;
     std::atomic<bool> stopping{false};
-    // Slices of the current Run not yet finished, the caller's included: the
-    // one who finishes the last signals the caller, unless that is the caller.
+    // The current Run's slice count (bits 8..15) and the next slice nobody
+    // has taken yet (bits 0..7). Whoever is free takes the next one, the
+    // caller too once its own is done, so a frame never waits for a worker
+    // that has not woken yet, only for slices that are being corrected.
+    std::atomic<uint32_t> claim{0};
+    // Slices of the current Run not yet finished: the one who finishes the
+    // last signals the caller, unless that is the caller.
     std::atomic<int> remaining{0};
-    // Written by the caller before it wakes anyone; the wake orders them.
+    // Written by the caller before it publishes claim; read only after a
+    // slice was taken.
     Job job = nullptr;
     void* context = nullptr;
-    int slices = 1;
 };
+
+namespace {
+
+constexpr uint32_t kSliceBits = 8;
+constexpr uint32_t kNextMask = (1u << kSliceBits) - 1;
+
+}  // namespace
+
+// Takes and corrects slices until none is left; true if this thread
+// finished the Run's last slice.
+bool SlicePool::TakeSlices(Crew& crew)
+{
+    bool finishedLast = false;
+    uint32_t claim = crew.claim.load(std::memory_order_acquire);
+    for (;;) {
+        const uint32_t next = claim & kNextMask, slices = claim >> kSliceBits;
+        if (next >= slices)
+            return finishedLast;
+        if (!crew.claim.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+            continue;
+        crew.job(crew.context, static_cast<int>(next), static_cast<int>(slices));
+        finishedLast = crew.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1;
+        claim = crew.claim.load(std::memory_order_acquire);
+    }
+}
 
 SlicePool::~SlicePool()
 {
@@ -47,8 +77,7 @@ void SlicePool::WorkerMain(void* raw)
         worker.wake.Wait();
         if (crew.stopping.load(std::memory_order_acquire))
             return;
-        crew.job(crew.context, worker.slice, crew.slices);
-        if (crew.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (TakeSlices(crew))
             crew.done.Signal();
     }
 }
@@ -76,7 +105,6 @@ bool SlicePool::Start(int threads)
     for (int w = 0; w < threads - 1; ++w) {
         Worker& worker = crew->workers[w];
         worker.crew = crew;
-        worker.slice = w + 1;
         if (!StartThread(WorkerMain, &worker, worker.thread))
             break;
         ++crew->started;
@@ -122,12 +150,15 @@ void SlicePool::Run(Job job, void* context, int slices)
     Crew& crew = *crew_;
     crew.job = job;
     crew.context = context;
-    crew.slices = n;
     crew.remaining.store(n, std::memory_order_relaxed);
+    // Slice 0 is the caller's; the others go to whoever takes them first.
+    crew.claim.store(static_cast<uint32_t>(n) << kSliceBits | 1u, std::memory_order_release);
     for (int w = 0; w < n - 1; ++w)
         crew.workers[w].wake.Signal();
     job(context, 0, n);
-    if (crew.remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
+    bool finishedLast = crew.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    finishedLast = TakeSlices(crew) || finishedLast;
+    if (!finishedLast)
         crew.done.Wait();
 }
 

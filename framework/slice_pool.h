@@ -3,8 +3,10 @@
 // Portable; calls only framework/threads.h.
 //
 // The workers are made once by Start and park on an event of their own (no
-// spinning) until a Run wakes them. Run allocates nothing and waits only for
-// its own slices. Workers take the priority of the thread that calls Run
+// spinning) until a Run wakes them. The caller corrects slice 0, then, like
+// the workers, takes whatever slice no one has taken yet; so Run allocates
+// nothing, waits only for slices being corrected, and never for a worker
+// the system has not woken yet. Workers take the priority of the thread that calls Run
 // (checked every Run, applied only when it changed). With one thread there is
 // no worker and Run is a plain call.
 //
@@ -41,8 +43,8 @@ public:
     // Threads a Run uses: 1 plus the running workers.
     int Threads() const { return threads_; }
 
-    // Runs job(context, i, n) for every i in 0..n-1, slice 0 on the calling
-    // thread, and returns when all are done. n is Threads(), or `slices` when
+    // Runs job(context, i, n) once for every i in 0..n-1, slice 0 on the
+    // calling thread, and returns when all are done. n is Threads(), or `slices` when
     // fewer (at least 1).
     void Run(Job job, void* context) { Run(job, context, threads_); }
     void Run(Job job, void* context, int slices);
@@ -51,6 +53,7 @@ private:
     struct Crew;
     struct Worker;
     static void WorkerMain(void* raw);
+    static bool TakeSlices(Crew& crew);
     void FollowCallerPriority();
 
     Crew* crew_ = nullptr;

@@ -27,7 +27,7 @@ namespace {
 
 // Large enough to show the steady speed, small enough to stay in the
 // second-level cache as a frame just written by a decoder would be.
-constexpr uint32_t kSpeedPixels = 65536;
+constexpr uint32_t kSpeedPixels = 32768;
 constexpr int kSpeedRuns = 3;
 
 double FastestNsPerPixel(const Kernels& kernels, FrameKernel kernel, const TableSet& tables,

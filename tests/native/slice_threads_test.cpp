@@ -144,12 +144,25 @@ TEST(SliceThreads, EverySplitGivesTheBytesOfOneThread)
     pool.Stop();
 }
 
-// What each slice saw: who ran it, at which priority, how often.
+// Slice 0 (the caller's) holds on until the other slices are done or
+// `waitUs` has passed, so that the workers take them, not the caller.
+bool OthersFinishWhileSliceZeroHolds(std::atomic<int>& others, int slices, int waitUs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(waitUs);
+    while (others.load(std::memory_order_acquire) < slices - 1 && std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
+    return others.load(std::memory_order_acquire) == slices - 1;
+}
+
+// What each slice saw: who ran it, at which priority, how often, and whether
+// the others were done while the caller held slice 0.
 struct Record {
     std::thread::id thread[SlicePool::kMaxThreads];
     fw::ThreadPriority priority[SlicePool::kMaxThreads];
     int runs[SlicePool::kMaxThreads] = {};
     int slices[SlicePool::kMaxThreads] = {};
+    std::atomic<int> others{0};
+    bool othersMeanwhile = false;
 };
 
 void RecordSlice(void* context, int slice, int slices)
@@ -159,11 +172,15 @@ void RecordSlice(void* context, int slice, int slices)
     record.priority[slice] = fw::CurrentThreadPriority();
     ++record.runs[slice];
     record.slices[slice] = slices;
+    if (slice != 0)
+        record.others.fetch_add(1, std::memory_order_release);
+    else
+        record.othersMeanwhile = OthersFinishWhileSliceZeroHolds(record.others, slices, 10000000);
 }
 
 // Runs one recorded Run and checks that each of the `expected` slices ran
-// once with that count, slice 0 on the caller and each other one on a
-// thread of its own.
+// once with that count, slice 0 on the caller, the others on workers while
+// the caller was busy with its own.
 ::testing::AssertionResult RunsEachSliceOnce(SlicePool& pool, int asked, int expected)
 {
     Record record;
@@ -173,12 +190,13 @@ void RecordSlice(void* context, int slice, int slices)
         if (record.runs[i] != runs || (runs && record.slices[i] != expected))
             return ::testing::AssertionFailure() << "asked for " << asked << " of " << pool.Threads() << ": slice " << i
                                                  << " ran " << record.runs[i] << " times as one of " << record.slices[i];
-        for (int j = 0; j < i && runs; ++j)
-            if (record.thread[i] == record.thread[j])
-                return ::testing::AssertionFailure() << "slices " << j << " and " << i << " on one thread";
+        if (i > 0 && runs && record.thread[i] == std::this_thread::get_id())
+            return ::testing::AssertionFailure() << "slice " << i << " ran on the caller's thread";
     }
     if (record.thread[0] != std::this_thread::get_id())
         return ::testing::AssertionFailure() << "slice 0 ran on another thread than the caller's";
+    if (!record.othersMeanwhile)
+        return ::testing::AssertionFailure() << "the workers did not take the other slices while the caller held slice 0";
     return ::testing::AssertionSuccess();
 }
 
@@ -225,17 +243,23 @@ TEST(SlicePool, StartsAndStopsInAnyOrder)
 }
 
 // Every slice of every Run is done when Run returns: a lost wake-up would
-// hang here, a missed wait would show as a short count.
+// hang here, a missed wait would show as a short count. Slice 0 holds on a
+// little, so that the workers take part.
 struct Tally {
     std::atomic<int> total{0};
+    std::atomic<int> others{0};
     int perSlice[SlicePool::kMaxThreads] = {};
 };
 
-void CountSlice(void* context, int slice, int)
+void CountSlice(void* context, int slice, int slices)
 {
     auto& tally = *static_cast<Tally*>(context);
     ++tally.perSlice[slice];  // plain: only the pool's ordering protects it
     tally.total.fetch_add(1, std::memory_order_relaxed);
+    if (slice != 0)
+        tally.others.fetch_add(1, std::memory_order_release);
+    else
+        OthersFinishWhileSliceZeroHolds(tally.others, slices, 200);
 }
 
 TEST(SlicePool, ManyRunsEachFinishEverySlice)
@@ -243,10 +267,11 @@ TEST(SlicePool, ManyRunsEachFinishEverySlice)
     SlicePool pool;
     ASSERT_TRUE(pool.Start(4));
     Tally tally;
-    const int runs = 4000;
+    const int runs = 2000;
     for (int r = 0; r < runs; ++r) {
         const int slices = 1 + r % 4;
         const int before = tally.total.load(std::memory_order_relaxed);
+        tally.others = 0;
         pool.Run(CountSlice, &tally, slices);
         ASSERT_EQ(tally.total.load(std::memory_order_relaxed) - before, slices) << "run " << r;
     }
@@ -321,6 +346,8 @@ TEST(SlicePool, WorkersTakeTheCallersPriority)
     auto allAt = [&](fw::ThreadPriority wanted) {
         Record record;
         pool.Run(RecordSlice, &record);
+        if (!record.othersMeanwhile)
+            return ::testing::AssertionFailure() << "the caller ran the workers' slices";
         for (int i = 0; i < 4; ++i)
             if (record.priority[i] != wanted)
                 return ::testing::AssertionFailure() << "slice " << i << " ran at " << record.priority[i].level << "/"
