@@ -4,11 +4,11 @@
 //
 // The workers are made once by Start and park on an event of their own (no
 // spinning) until a Run wakes them. The caller corrects slice 0, then, like
-// the workers, takes whatever slice no one has taken yet; so Run allocates
-// nothing, waits only for slices being corrected, and never for a worker
-// the system has not woken yet. Workers take the priority of the thread that calls Run
-// (checked every Run, applied only when it changed). With one thread there is
-// no worker and Run is a plain call.
+// the workers, takes whatever slice no one has taken yet: Run waits only for
+// slices being corrected, never for a worker the system has not woken yet,
+// and allocates nothing. Workers take the priority of the thread that calls
+// Run (checked every Run, applied only when it changed). With one thread
+// there is no worker and Run is a plain call.
 //
 // Start, Stop and Run may be called from any thread, but from one at a time.
 // Stop must run before the pool goes, and never under the loader lock: it
@@ -44,8 +44,8 @@ public:
     int Threads() const { return threads_; }
 
     // Runs job(context, i, n) once for every i in 0..n-1, slice 0 on the
-    // calling thread, and returns when all are done. n is Threads(), or `slices` when
-    // fewer (at least 1).
+    // calling thread, and returns when all are done. n is Threads(), or
+    // `slices` when fewer (at least 1).
     void Run(Job job, void* context) { Run(job, context, threads_); }
     void Run(Job job, void* context, int slices);
 
