@@ -85,7 +85,7 @@ void SlicePool::WorkerMain(void* raw)
 bool SlicePool::Start(int threads)
 {
     threads = threads < 1 ? 1 : threads > kMaxThreads ? kMaxThreads : threads;
-    if (crew_ && threads == threads_)
+    if (crew_ && threads == Threads())
         return true;
     Stop();
     if (threads == 1)
@@ -97,27 +97,39 @@ bool SlicePool::Start(int threads)
     bool valid = crew->done.IsValid();
     for (int w = 0; w < threads - 1; ++w)
         valid = valid && crew->workers[w].wake.IsValid();
-    if (!valid) {
-        delete crew;
-        return false;
-    }
-    crew_ = crew;
-    for (int w = 0; w < threads - 1; ++w) {
+    for (int w = 0; valid && w < threads - 1; ++w) {
         Worker& worker = crew->workers[w];
         worker.crew = crew;
         if (!StartThread(WorkerMain, &worker, worker.thread))
             break;
         ++crew->started;
     }
-    threads_ = 1 + crew->started;
+    if (crew->started == 0) {
+        delete crew;
+        return false;
+    }
+    crew_ = crew;
+    threads_.store(1 + crew->started, std::memory_order_relaxed);
     priorityApplied_ = false;
-    return threads_ == threads;
+    gate_.store(kOpen, std::memory_order_release);
+    return crew->started == threads - 1;
 }
 
 void SlicePool::Stop()
 {
     if (!crew_)
         return;
+    // Close the gate; a Run that holds it finishes its frame and closes it
+    // behind itself, and no other Run gets in meanwhile.
+    for (;;) {
+        int gate = gate_.load(std::memory_order_acquire);
+        if (gate == kClosed || (gate == kOpen && gate_.compare_exchange_strong(gate, kClosed, std::memory_order_acquire)))
+            break;
+        if (gate == kInUse)
+            gate_.compare_exchange_strong(gate, kClosing, std::memory_order_relaxed);
+        SleepBriefly();
+    }
+    threads_.store(1, std::memory_order_relaxed);
     crew_->stopping.store(true, std::memory_order_release);
     for (int w = 0; w < crew_->started; ++w)
         crew_->workers[w].wake.Signal();
@@ -125,7 +137,6 @@ void SlicePool::Stop()
         JoinThread(crew_->workers[w].thread);
     delete crew_;
     crew_ = nullptr;
-    threads_ = 1;
 }
 
 void SlicePool::FollowCallerPriority()
@@ -141,11 +152,13 @@ void SlicePool::FollowCallerPriority()
 
 void SlicePool::Run(Job job, void* context, int slices)
 {
-    const int n = slices < 1 ? 1 : slices > threads_ ? threads_ : slices;
-    if (n == 1) {
+    int open = kOpen;
+    if (slices < 2 || !gate_.compare_exchange_strong(open, kInUse, std::memory_order_acquire, std::memory_order_relaxed)) {
         job(context, 0, 1);
         return;
     }
+    const int threads = Threads();
+    const int n = slices > threads ? threads : slices;
     FollowCallerPriority();
     Crew& crew = *crew_;
     crew.job = job;
@@ -160,6 +173,9 @@ void SlicePool::Run(Job job, void* context, int slices)
     finishedLast = TakeSlices(crew) || finishedLast;
     if (!finishedLast)
         crew.done.Wait();
+    int inUse = kInUse;
+    if (!gate_.compare_exchange_strong(inUse, kOpen, std::memory_order_release, std::memory_order_relaxed))
+        gate_.store(kClosed, std::memory_order_release);  // Stop is waiting
 }
 
 }  // namespace zvk::fw

@@ -10,12 +10,17 @@
 // Run (checked every Run, applied only when it changed). With one thread
 // there is no worker and Run is a plain call.
 //
-// Start, Stop and Run may be called from any thread, but from one at a time.
-// Stop must run before the pool goes, and never under the loader lock: it
-// waits for the workers, whose exit takes that lock. The destructor waits for
-// nothing (at process exit the workers are gone already): it only lets go of
-// what it holds.
+// Run may be called from any thread at any time. A Run that finds the pool
+// busy with another Run, or being started or stopped, corrects the whole
+// frame on its own thread: it never waits and never fails. Start and Stop
+// may be called from any thread, one at a time; they wait for a Run in
+// flight (one frame at most). Stop must run before the pool goes, and never
+// under the loader lock: it waits for the workers, whose exit takes that
+// lock. The destructor waits for nothing (at process exit the workers are
+// gone already): it only lets go of what it holds.
 #pragma once
+
+#include <atomic>
 
 #include "framework/threads.h"
 
@@ -41,12 +46,12 @@ public:
     // without Start.
     void Stop();
     // Threads a Run uses: 1 plus the running workers.
-    int Threads() const { return threads_; }
+    int Threads() const { return threads_.load(std::memory_order_relaxed); }
 
     // Runs job(context, i, n) once for every i in 0..n-1, slice 0 on the
     // calling thread, and returns when all are done. n is Threads(), or
     // `slices` when fewer (at least 1).
-    void Run(Job job, void* context) { Run(job, context, threads_); }
+    void Run(Job job, void* context) { Run(job, context, Threads()); }
     void Run(Job job, void* context, int slices);
 
 private:
@@ -56,8 +61,15 @@ private:
     static bool TakeSlices(Crew& crew);
     void FollowCallerPriority();
 
-    Crew* crew_ = nullptr;
-    int threads_ = 1;
+    // Who may use the workers: no one (no workers, or Start or Stop at
+    // work), anyone, the one Run that has them, or that Run while Stop
+    // waits for it to close the gate behind it.
+    enum Gate { kClosed, kOpen, kInUse, kClosing };
+
+    std::atomic<int> gate_{kClosed};
+    std::atomic<int> threads_{1};
+    Crew* crew_ = nullptr;  // changed only by Start and Stop, behind the closed gate
+    // Used only by the Run that holds the gate.
     ThreadPriority applied_{};
     bool priorityApplied_ = false;
 };

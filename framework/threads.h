@@ -69,6 +69,9 @@ bool SetCurrentThreadPriority(ThreadPriority priority);
 ThreadPriority LowerThreadPriority();
 ThreadPriority NormalThreadPriority();
 
+// Gives up the processor for about a millisecond.
+void SleepBriefly();
+
 // Processors this process may run on (at least 1).
 int ProcessorCount();
 

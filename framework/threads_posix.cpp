@@ -1,5 +1,6 @@
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <new>
@@ -133,6 +134,12 @@ ThreadPriority LowerThreadPriority()
 ThreadPriority NormalThreadPriority()
 {
     return {0, SCHED_OTHER};
+}
+
+void SleepBriefly()
+{
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
 }
 
 int ProcessorCount()

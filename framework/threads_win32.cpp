@@ -109,6 +109,11 @@ ThreadPriority NormalThreadPriority()
     return {THREAD_PRIORITY_NORMAL, 0};
 }
 
+void SleepBriefly()
+{
+    Sleep(1);
+}
+
 int ProcessorCount()
 {
     DWORD_PTR process = 0, system = 0;

@@ -337,6 +337,56 @@ TEST(SlicePool, RunsFromOneCallerThreadThenAnother)
     pool.Stop();
 }
 
+// Each of a Run's slices once, whatever the pool is doing meanwhile.
+struct Once {
+    int runs[SlicePool::kMaxThreads] = {};
+    int slices[SlicePool::kMaxThreads] = {};
+};
+
+void CountOnce(void* context, int slice, int slices)
+{
+    auto& once = *static_cast<Once*>(context);
+    ++once.runs[slice];
+    once.slices[slice] = slices;
+}
+
+// The host may call Process on two threads at once, or Close on one while
+// another is in Process: a Run that cannot have the workers corrects the
+// whole frame itself, never waiting, and Stop waits for the Run in flight.
+TEST(SlicePool, RunsDuringOtherRunsStartsAndStopsDoEverySliceOnce)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(3));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0}, split{0}, whole{0};
+    auto caller = [&] {
+        for (int r = 0; !done.load(); ++r) {
+            Once once;
+            pool.Run(CountOnce, &once, 1 + r % 4);
+            const int n = once.slices[0];
+            bool right = n >= 1 && n <= 1 + r % 4;
+            for (int i = 0; i < SlicePool::kMaxThreads; ++i)
+                right = right && once.runs[i] == (i < n ? 1 : 0) && once.slices[i] == (i < n ? n : 0);
+            wrong += right ? 0 : 1;
+            (n > 1 ? split : whole) += 1;
+        }
+    };
+    std::thread first(caller), second(caller);
+    for (int round = 0; round < 60; ++round) {
+        ASSERT_TRUE(pool.Start(2 + round % 3));
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (round % 2)
+            pool.Stop();
+    }
+    done = true;
+    first.join();
+    second.join();
+    pool.Stop();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(split.load(), 0) << "no Run had the workers";
+    EXPECT_GT(whole.load(), 0);
+}
+
 // Workers run at the priority of the thread that calls Run, also after the
 // caller changes it, and when the next Run comes from another thread.
 TEST(SlicePool, WorkersTakeTheCallersPriority)
