@@ -10,7 +10,8 @@
 // what it chose and why. The last column is the share of a 60 fps frame
 // (16.7 ms) that one frame takes. With --threads N every level and variant
 // is timed a second time with the frame split into N slices across N
-// threads through the slice pool (level "NAME/N-threads"), and the closing
+// threads through the slice pool (level "NAME/N-threads"; the two take turns
+// sample by sample), and the closing
 // "# threads" lines give each split's time against one thread's. --level NAME
 // (again for more) times only those levels and variants, and "init" only
 // when named.
@@ -60,24 +61,57 @@ void EvictCaches()
         bytes[i] = static_cast<uint8_t>(bytes[i] + 1);
 }
 
+// One sample: a fresh copy of the frame (not timed), then the pass.
+template <typename Pass>
+double Sample(const std::vector<uint8_t>& source, std::vector<uint8_t>& work, const Options& options, Pass& pass)
+{
+    std::memcpy(work.data(), source.data(), work.size());
+    if (options.cold)
+        EvictCaches();
+    const Clock::time_point start = Clock::now();
+    pass(work.data());
+    const Clock::time_point end = Clock::now();
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+Result Summary(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.front()};
+}
+
 template <typename Pass>
 Result Time(const std::vector<std::vector<uint8_t>>& frames, const Options& options, Pass pass)
 {
     std::vector<uint8_t> work(frames.front().size());
     std::vector<double> ms;
     for (int s = -2; s < options.samples; ++s) {  // two warm-up passes
-        const std::vector<uint8_t>& source = frames[static_cast<size_t>(s + 2) % frames.size()];
-        std::memcpy(work.data(), source.data(), work.size());
-        if (options.cold)
-            EvictCaches();
-        const Clock::time_point start = Clock::now();
-        pass(work.data());
-        const Clock::time_point end = Clock::now();
+        const double sample = Sample(frames[static_cast<size_t>(s + 2) % frames.size()], work, options, pass);
         if (s >= 0)
-            ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            ms.push_back(sample);
     }
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front()};
+    return Summary(ms);
+}
+
+// Two passes sample by sample in turns, so that a burst of load elsewhere on
+// a shared machine hits both alike.
+template <typename PassA, typename PassB>
+void TimeInTurns(const std::vector<std::vector<uint8_t>>& frames, const Options& options, PassA a, PassB b,
+                 Result& resultA, Result& resultB)
+{
+    std::vector<uint8_t> work(frames.front().size());
+    std::vector<double> msA, msB;
+    for (int s = -2; s < options.samples; ++s) {
+        const std::vector<uint8_t>& source = frames[static_cast<size_t>(s + 2) % frames.size()];
+        const double sampleA = Sample(source, work, options, a);
+        const double sampleB = Sample(source, work, options, b);
+        if (s >= 0) {
+            msA.push_back(sampleA);
+            msB.push_back(sampleB);
+        }
+    }
+    resultA = Summary(msA);
+    resultB = Summary(msB);
 }
 
 // A 60 fps frame budget in ms: the share of it a kernel takes is what a
@@ -109,14 +143,17 @@ void TimeLevel(const Options& options, Kernel kernel, const Kernels& k, const st
 {
     if (!options.levels.empty() && std::find(options.levels.begin(), options.levels.end(), level) == options.levels.end())
         return;
-    const Result one = Time(frames, options, [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); });
-    Print(KernelName(kernel), level, sizeName, count, one);
-    if (options.threads < 2)
+    auto whole = [&](uint8_t* p) { RunKernel(k, kernel, p, count, tables); };
+    if (options.threads < 2) {
+        Print(KernelName(kernel), level, sizeName, count, Time(frames, options, whole));
         return;
-    const Result split = Time(frames, options, [&](uint8_t* p) {
+    }
+    Result one{}, split{};
+    TimeInTurns(frames, options, whole, [&](uint8_t* p) {
         FrameJob job{&k, FrameKernelOf(kernel), &tables, p, count};
         pool.Run(CorrectFrameSlice, &job, options.threads);
-    });
+    }, one, split);
+    Print(KernelName(kernel), level, sizeName, count, one);
     Print(KernelName(kernel), level + "/" + std::to_string(options.threads) + "-threads", sizeName, count, split);
     char line[256];
     std::snprintf(line, sizeof line, "# threads %s %s %s: 1 thread %.4f ms, %d threads %.4f ms, %.2fx", KernelName(kernel),
