@@ -1,0 +1,78 @@
+// The few thread primitives the slice pool needs, portable. Behind them: the
+// Win32 kernel calls in the DLL (CreateThread and events, nothing from a
+// threads runtime, so the DLL still loads on Windows XP), POSIX threads
+// natively.
+//
+// On Windows a thread of ours holds a reference to the module its code is in
+// from before it starts until it ends, and drops it on its way out through
+// FreeLibraryAndExitThread: a host that unloads the library without Close
+// only drops its own reference, so our code stays mapped while any thread of
+// ours runs it. The price: JoinThread must never run under the loader lock
+// (never from a destructor at unload), since the thread's exit takes it.
+#pragma once
+
+namespace zvk::fw {
+
+using ThreadMain = void (*)(void* context);
+
+// A started thread; null until StartThread, again after JoinThread or
+// ReleaseThread.
+struct ThreadHandle {
+    void* impl = nullptr;
+};
+
+// Runs main(context) on a new thread. False (and no thread) if the system
+// refuses one.
+bool StartThread(ThreadMain main, void* context, ThreadHandle& thread);
+// Waits until the thread has ended, then lets its handle go.
+void JoinThread(ThreadHandle& thread);
+// Lets the handle go without waiting; the thread runs on on its own.
+void ReleaseThread(ThreadHandle& thread);
+
+// A wake-up for one waiting thread: Signal sets it, Wait blocks until it is
+// set and clears it again. A Signal with no one waiting is kept for the next
+// Wait; two Signals before a Wait count once.
+class AutoResetEvent {
+public:
+    AutoResetEvent();
+    ~AutoResetEvent();
+    AutoResetEvent(const AutoResetEvent&) = delete;
+    AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+
+    // False if the system gave no event; Wait and Signal then do nothing.
+    bool IsValid() const { return impl_ != nullptr; }
+    void Wait();
+    void Signal();
+
+private:
+    void* impl_;
+};
+
+// A thread's scheduling priority as the system states it: on Windows the
+// level of GetThreadPriority (policy unused), on POSIX the policy and its
+// priority.
+struct ThreadPriority {
+    int level = 0;
+    int policy = 0;
+    bool operator==(const ThreadPriority& other) const { return level == other.level && policy == other.policy; }
+    bool operator!=(const ThreadPriority& other) const { return !(*this == other); }
+};
+
+ThreadPriority CurrentThreadPriority();
+// Gives a started thread that priority; silently keeps the old one where the
+// system does not allow it (raising a priority may need rights we lack).
+void ApplyThreadPriority(const ThreadHandle& thread, ThreadPriority priority);
+// Sets the calling thread's own priority; false where the system refuses.
+bool SetCurrentThreadPriority(ThreadPriority priority);
+// Priorities a test can set without special rights: one below the normal
+// one, and the normal one.
+ThreadPriority LowerThreadPriority();
+ThreadPriority NormalThreadPriority();
+
+// Gives up the processor for about a millisecond.
+void SleepBriefly();
+
+// Processors this process may run on (at least 1).
+int ProcessorCount();
+
+}  // namespace zvk::fw

@@ -1,0 +1,131 @@
+#include <windows.h>
+
+#include <new>
+
+#include "framework/threads.h"
+
+namespace zvk::fw {
+namespace {
+
+// Small stacks: the kernels need a few kilobytes, and a host's 32-bit
+// address space is not ours to spend.
+constexpr SIZE_T kStackReserve = 256 * 1024;
+
+struct Start {
+    ThreadMain main;
+    void* context;
+    HMODULE module;  // our reference to the module, handed to the thread
+};
+
+DWORD WINAPI ThreadEntry(void* raw)
+{
+    const Start start = *static_cast<Start*>(raw);
+    delete static_cast<Start*>(raw);
+    start.main(start.context);
+    // Never returns into the module whose last reference may go here.
+    FreeLibraryAndExitThread(start.module, 0);
+}
+
+}  // namespace
+
+bool StartThread(ThreadMain main, void* context, ThreadHandle& thread)
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadEntry), &module))
+        return false;
+    auto* start = new (std::nothrow) Start{main, context, module};
+    HANDLE handle = start ? CreateThread(nullptr, kStackReserve, ThreadEntry, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
+                          : nullptr;
+    if (!handle) {
+        delete start;
+        FreeLibrary(module);
+        return false;
+    }
+    thread.impl = handle;
+    return true;
+}
+
+void JoinThread(ThreadHandle& thread)
+{
+    if (!thread.impl)
+        return;
+    WaitForSingleObject(thread.impl, INFINITE);
+    CloseHandle(thread.impl);
+    thread.impl = nullptr;
+}
+
+void ReleaseThread(ThreadHandle& thread)
+{
+    if (!thread.impl)
+        return;
+    CloseHandle(thread.impl);
+    thread.impl = nullptr;
+}
+
+AutoResetEvent::AutoResetEvent() : impl_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+AutoResetEvent::~AutoResetEvent()
+{
+    if (impl_)
+        CloseHandle(impl_);
+}
+
+void AutoResetEvent::Wait()
+{
+    if (impl_)
+        WaitForSingleObject(impl_, INFINITE);
+}
+
+void AutoResetEvent::Signal()
+{
+    if (impl_)
+        SetEvent(impl_);
+}
+
+ThreadPriority CurrentThreadPriority()
+{
+    const int level = GetThreadPriority(GetCurrentThread());
+    return {level == THREAD_PRIORITY_ERROR_RETURN ? THREAD_PRIORITY_NORMAL : level, 0};
+}
+
+void ApplyThreadPriority(const ThreadHandle& thread, ThreadPriority priority)
+{
+    if (thread.impl)
+        SetThreadPriority(thread.impl, priority.level);
+}
+
+bool SetCurrentThreadPriority(ThreadPriority priority)
+{
+    return SetThreadPriority(GetCurrentThread(), priority.level) != 0;
+}
+
+ThreadPriority LowerThreadPriority()
+{
+    return {THREAD_PRIORITY_BELOW_NORMAL, 0};
+}
+
+ThreadPriority NormalThreadPriority()
+{
+    return {THREAD_PRIORITY_NORMAL, 0};
+}
+
+void SleepBriefly()
+{
+    Sleep(1);
+}
+
+int ProcessorCount()
+{
+    DWORD_PTR process = 0, system = 0;
+    int count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1)
+            ++count;
+    if (count > 0)
+        return count;
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
+}  // namespace zvk::fw

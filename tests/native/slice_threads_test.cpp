@@ -1,0 +1,434 @@
+// Slice threads: the frame split, when to split, and the pool that runs the
+// slices. Built natively (also under ThreadSanitizer, preset native-tsan) and
+// for 32-bit Windows, where the pool runs on the Win32 threads of the DLL.
+#include "framework/slice_pool.h"
+#include "gamma/frame_slices.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/native/built_tables.h"
+#include "tests/native/random_bytes.h"
+#include "tests/native/thread_count.h"
+
+namespace zvk {
+namespace {
+
+using fw::SlicePool;
+
+TEST(FrameSlices, TileTheFrameOnPixelPairsForAnyCountAndSliceCount)
+{
+    std::vector<uint32_t> counts;
+    for (uint32_t c = 0; c <= 70; ++c)
+        counts.push_back(c);
+    for (uint32_t c : {1920u * 1080u, 1920u * 1080u + 1u, 3840u * 2160u + 3u, 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
+        counts.push_back(c);
+    for (uint32_t count : counts)
+        for (int slices = 1; slices <= 9; ++slices) {
+            uint32_t next = 0, smallest = std::numeric_limits<uint32_t>::max(), largest = 0;
+            for (int i = 0; i < slices; ++i) {
+                const FrameSlice part = SliceOfFrame(count, i, slices);
+                ASSERT_EQ(part.start, next) << count << " pixels, slice " << i << " of " << slices;
+                ASSERT_EQ(part.start % 2, 0u) << count << " pixels, slice " << i << " of " << slices;
+                if (i + 1 < slices) {
+                    ASSERT_EQ(part.count % 2, 0u) << count << " pixels, slice " << i << " of " << slices;
+                }
+                next = part.start + part.count;
+                const uint32_t pairs = part.count / 2;
+                smallest = pairs < smallest ? pairs : smallest;
+                largest = pairs > largest ? pairs : largest;
+            }
+            EXPECT_EQ(next, count) << count << " pixels in " << slices << " slices";
+            EXPECT_LE(largest - smallest, 1u) << count << " pixels in " << slices << " slices: uneven";
+        }
+}
+
+TEST(FrameSlices, SliceCountSplitsOnlyFramesOverAMillisecond)
+{
+    struct Case {
+        double nsPerPixel;
+        uint64_t pixels;
+        int processors;
+        int slices;
+    };
+    const Case cases[] = {
+        {0.4, 1920 * 1080, 2, 1},        // 0.83 ms: one core is enough
+        {1.0, 1000000, 8, 1},            // exactly 1 ms
+        {1.0, 1000002, 8, 2},            // just over
+        {1.0, 1920 * 1080, 2, 2},        // 2.07 ms
+        {1.0, 1920 * 1080, 8, 3},        // three slices of 0.69 ms
+        {1.0, 1920 * 1080, 1, 1},        // one processor: no thread
+        {0.5, 3840 * 2160, 8, 4},        // 4.1 ms
+        {2.0, 3840 * 2160, 8, 4},        // 16.6 ms: never more than four
+        {2.0, 3840 * 2160, 3, 3},        // never more than the processors
+        {2.0, 3840 * 2160, 0, 1},        // a count the system could not give
+        {0.0, 3840 * 2160, 4, 1},
+        {std::nan(""), 3840 * 2160, 4, 1},  // a failed measurement
+        {1e9, 0xFFFFFFFFull, 4, 4},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SliceCount(c.nsPerPixel, c.pixels, c.processors), c.slices)
+            << c.nsPerPixel << " ns x " << c.pixels << " pixels on " << c.processors << " processors";
+}
+
+TEST(FrameSlices, MeasuredSpeedsArePerPixelNanoseconds)
+{
+    const KernelSpeeds speeds = MeasureKernelSpeeds(BestKernels());
+    for (FrameKernel kernel : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged, FrameKernel::kRgb24}) {
+        const double ns = speeds.Of(kernel);
+        // A frame pixel takes somewhere between a few hundredths of a cycle
+        // and a few hundred cycles on anything that runs this.
+        EXPECT_TRUE(ns > 0.005 && ns < 500.0) << static_cast<int>(kernel) << ": " << ns << " ns per pixel";
+    }
+}
+
+struct Level {
+    std::string name;
+    const Kernels* kernels;
+};
+
+std::vector<Level> AllLevels()
+{
+    std::vector<Level> levels;
+    for (int l = 0; l < kKernelLevelCount; ++l) {
+        const auto level = static_cast<KernelLevel>(l);
+        for (int v = 0; v < KernelVariantCount(level); ++v)
+            levels.push_back({KernelVariantName(level, v), &SelectKernelVariant(level, v)});
+    }
+    return levels;
+}
+
+const char* Name(FrameKernel kernel)
+{
+    return kernel == FrameKernel::kYuvFirstPixel ? "YuvFirstPixel" : kernel == FrameKernel::kYuvAveraged ? "YuvAveraged" : "Rgb24";
+}
+
+// The frame split through the pool gives, for every level, kernel, size and
+// slice count, the bytes of one thread over the whole frame, and writes
+// nothing outside it.
+TEST(SliceThreads, EverySplitGivesTheBytesOfOneThread)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(4));
+    ASSERT_EQ(pool.Threads(), 4);
+    const TableSet tables = Built(250, 40, 700);
+    const uint32_t counts[] = {1, 2, 3, 5, 7, 9, 33, 1001, 4097, 1920 * 9 + 1, 1920 * 40 + 1};
+    const size_t guard = 64;
+    uint32_t seed = 1;
+    for (const Level& level : AllLevels())
+        for (FrameKernel kernel : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged, FrameKernel::kRgb24})
+            for (uint32_t count : counts) {
+                const size_t bytes = size_t{count} * (kernel == FrameKernel::kRgb24 ? 3 : 2);
+                const std::vector<uint8_t> source = RandomBytes(bytes + 2 * guard, ++seed);
+                std::vector<uint8_t> whole = source;
+                FrameJob one{level.kernels, kernel, &tables, whole.data() + guard, count};
+                CorrectFrameSlice(&one, 0, 1);
+                for (int slices = 1; slices <= 4; ++slices) {
+                    std::vector<uint8_t> split = source;
+                    FrameJob job{level.kernels, kernel, &tables, split.data() + guard, count};
+                    pool.Run(CorrectFrameSlice, &job, slices);
+                    for (size_t i = 0; i < split.size(); ++i)
+                        ASSERT_EQ(split[i], whole[i]) << level.name << " " << Name(kernel) << ", " << count << " pixels in "
+                                                      << slices << " slices: byte " << static_cast<long>(i) - long{guard};
+                }
+            }
+    pool.Stop();
+}
+
+// Slice 0 (the caller's) holds on until the other slices are done or
+// `waitUs` has passed, so that the workers take them, not the caller.
+bool OthersFinishWhileSliceZeroHolds(std::atomic<int>& others, int slices, int waitUs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(waitUs);
+    while (others.load(std::memory_order_acquire) < slices - 1 && std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
+    return others.load(std::memory_order_acquire) == slices - 1;
+}
+
+// What each slice saw: who ran it, at which priority, how often, and whether
+// the others were done while the caller held slice 0.
+struct Record {
+    std::thread::id thread[SlicePool::kMaxThreads];
+    fw::ThreadPriority priority[SlicePool::kMaxThreads];
+    int runs[SlicePool::kMaxThreads] = {};
+    int slices[SlicePool::kMaxThreads] = {};
+    std::atomic<int> others{0};
+    bool othersMeanwhile = false;
+};
+
+void RecordSlice(void* context, int slice, int slices)
+{
+    auto& record = *static_cast<Record*>(context);
+    record.thread[slice] = std::this_thread::get_id();
+    record.priority[slice] = fw::CurrentThreadPriority();
+    ++record.runs[slice];
+    record.slices[slice] = slices;
+    if (slice != 0)
+        record.others.fetch_add(1, std::memory_order_release);
+    else
+        record.othersMeanwhile = OthersFinishWhileSliceZeroHolds(record.others, slices, 10000000);
+}
+
+// Runs one recorded Run and checks that each of the `expected` slices ran
+// once with that count, slice 0 on the caller, the others on workers while
+// the caller was busy with its own.
+::testing::AssertionResult RunsEachSliceOnce(SlicePool& pool, int asked, int expected)
+{
+    Record record;
+    pool.Run(RecordSlice, &record, asked);
+    for (int i = 0; i < SlicePool::kMaxThreads; ++i) {
+        const int runs = i < expected ? 1 : 0;
+        if (record.runs[i] != runs || (runs && record.slices[i] != expected))
+            return ::testing::AssertionFailure() << "asked for " << asked << " of " << pool.Threads() << ": slice " << i
+                                                 << " ran " << record.runs[i] << " times as one of " << record.slices[i];
+        if (i > 0 && runs && record.thread[i] == std::this_thread::get_id())
+            return ::testing::AssertionFailure() << "slice " << i << " ran on the caller's thread";
+    }
+    if (record.thread[0] != std::this_thread::get_id())
+        return ::testing::AssertionFailure() << "slice 0 ran on another thread than the caller's";
+    if (!record.othersMeanwhile)
+        return ::testing::AssertionFailure() << "the workers did not take the other slices while the caller held slice 0";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(SlicePool, RunsEachSliceOnceWithSliceZeroOnTheCaller)
+{
+    for (int threads = 1; threads <= SlicePool::kMaxThreads; ++threads) {
+        SlicePool pool;
+        ASSERT_TRUE(pool.Start(threads));
+        ASSERT_EQ(pool.Threads(), threads);
+        EXPECT_TRUE(RunsEachSliceOnce(pool, threads, threads));
+        EXPECT_TRUE(RunsEachSliceOnce(pool, 1, 1));
+        EXPECT_TRUE(RunsEachSliceOnce(pool, 0, 1));
+        EXPECT_TRUE(RunsEachSliceOnce(pool, threads + 3, threads));  // never more slices than threads
+        EXPECT_TRUE(RunsEachSliceOnce(pool, 2, threads < 2 ? threads : 2));
+        pool.Stop();
+    }
+}
+
+TEST(SlicePool, StartsAndStopsInAnyOrder)
+{
+    SlicePool pool;
+    pool.Stop();  // never started
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 4, 1));
+    ASSERT_TRUE(pool.Start(4));
+    pool.Stop();  // no Run in between
+    pool.Stop();
+    EXPECT_EQ(pool.Threads(), 1);
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 4, 1));
+
+    ASSERT_TRUE(pool.Start(3));
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 3, 3));
+    ASSERT_TRUE(pool.Start(3));  // again with the same count: the same workers
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 3, 3));
+    ASSERT_TRUE(pool.Start(2));  // another count
+    EXPECT_EQ(pool.Threads(), 2);
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 4, 2));
+    ASSERT_TRUE(pool.Start(9));  // beyond the most
+    EXPECT_EQ(pool.Threads(), SlicePool::kMaxThreads);
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 4, 4));
+    ASSERT_TRUE(pool.Start(1));
+    EXPECT_EQ(pool.Threads(), 1);
+    EXPECT_TRUE(RunsEachSliceOnce(pool, 4, 1));
+    pool.Stop();
+}
+
+// Every slice of every Run is done when Run returns: a lost wake-up would
+// hang here, a missed wait would show as a short count. Slice 0 holds on a
+// little, so that the workers take part.
+struct Tally {
+    std::atomic<int> total{0};
+    std::atomic<int> others{0};
+    int perSlice[SlicePool::kMaxThreads] = {};
+};
+
+void CountSlice(void* context, int slice, int slices)
+{
+    auto& tally = *static_cast<Tally*>(context);
+    ++tally.perSlice[slice];  // plain: only the pool's ordering protects it
+    tally.total.fetch_add(1, std::memory_order_relaxed);
+    if (slice != 0)
+        tally.others.fetch_add(1, std::memory_order_release);
+    else
+        OthersFinishWhileSliceZeroHolds(tally.others, slices, 200);
+}
+
+TEST(SlicePool, ManyRunsEachFinishEverySlice)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(4));
+    Tally tally;
+    const int runs = 2000;
+    for (int r = 0; r < runs; ++r) {
+        const int slices = 1 + r % 4;
+        const int before = tally.total.load(std::memory_order_relaxed);
+        tally.others = 0;
+        pool.Run(CountSlice, &tally, slices);
+        ASSERT_EQ(tally.total.load(std::memory_order_relaxed) - before, slices) << "run " << r;
+    }
+    EXPECT_EQ(tally.perSlice[0], runs);
+    EXPECT_EQ(tally.perSlice[1], runs * 3 / 4);
+    EXPECT_EQ(tally.perSlice[2], runs / 2);
+    EXPECT_EQ(tally.perSlice[3], runs / 4);
+    pool.Stop();
+}
+
+// The system's own count of the process's threads reaches `wanted` within
+// `ms` milliseconds.
+bool ThreadsBecome(int wanted, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (test::ThreadsInProcess() != wanted) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Stop returns only once the workers have ended (where the system lists
+// threads at once, the count is back when Stop returns).
+TEST(SlicePool, WorkersAreGoneAfterStop)
+{
+    // A sanitizer's runtime starts a thread of its own with the first new
+    // thread; let that happen before counting.
+    std::thread([] {}).join();
+    const int before = test::ThreadsInProcess();
+    ASSERT_GT(before, 0);
+    const int started = 5000, stopped = test::JoinedThreadListedMs();
+    SlicePool pool;
+    for (int threads : {4, 2, 3}) {
+        ASSERT_TRUE(pool.Start(threads));
+        EXPECT_TRUE(ThreadsBecome(before + threads - 1, started))
+            << test::ThreadsInProcess() << " threads with " << threads << ", " << before << " before Start";
+        Tally tally;
+        pool.Run(CountSlice, &tally);
+        if (threads == 3)  // a Start with another count stops the old workers first
+            continue;
+        pool.Stop();
+        EXPECT_TRUE(ThreadsBecome(before, stopped))
+            << test::ThreadsInProcess() << " threads after Stop, " << before << " before Start";
+    }
+    ASSERT_TRUE(pool.Start(2));
+    EXPECT_TRUE(ThreadsBecome(before + 1, stopped)) << test::ThreadsInProcess() << " threads, " << before << " before";
+    pool.Stop();
+    EXPECT_TRUE(ThreadsBecome(before, stopped)) << test::ThreadsInProcess() << " threads after Stop, " << before << " before";
+}
+
+// The host may call Process on one thread, then on another.
+TEST(SlicePool, RunsFromOneCallerThreadThenAnother)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(3));
+    for (int caller = 0; caller < 4; ++caller) {
+        ::testing::AssertionResult result = ::testing::AssertionFailure();
+        std::thread([&] { result = RunsEachSliceOnce(pool, 3, 3); }).join();
+        EXPECT_TRUE(result) << "caller " << caller;
+    }
+    pool.Stop();
+}
+
+// Each of a Run's slices once, whatever the pool is doing meanwhile.
+struct Once {
+    int runs[SlicePool::kMaxThreads] = {};
+    int slices[SlicePool::kMaxThreads] = {};
+};
+
+void CountOnce(void* context, int slice, int slices)
+{
+    auto& once = *static_cast<Once*>(context);
+    ++once.runs[slice];
+    once.slices[slice] = slices;
+}
+
+// The host may call Process on two threads at once, or Close on one while
+// another is in Process: a Run that cannot have the workers corrects the
+// whole frame itself, never waiting, and Stop waits for the Run in flight.
+TEST(SlicePool, RunsDuringOtherRunsStartsAndStopsDoEverySliceOnce)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(3));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0}, split{0}, whole{0};
+    auto caller = [&] {
+        for (int r = 0; !done.load(); ++r) {
+            Once once;
+            pool.Run(CountOnce, &once, 1 + r % 4);
+            const int n = once.slices[0];
+            bool right = n >= 1 && n <= 1 + r % 4;
+            for (int i = 0; i < SlicePool::kMaxThreads; ++i)
+                right = right && once.runs[i] == (i < n ? 1 : 0) && once.slices[i] == (i < n ? n : 0);
+            wrong += right ? 0 : 1;
+            (n > 1 ? split : whole) += 1;
+        }
+    };
+    std::thread first(caller), second(caller);
+    for (int round = 0; round < 60; ++round) {
+        ASSERT_TRUE(pool.Start(2 + round % 3));
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (round % 2)
+            pool.Stop();
+    }
+    done = true;
+    first.join();
+    second.join();
+    pool.Stop();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(split.load(), 0) << "no Run had the workers";
+    EXPECT_GT(whole.load(), 0);
+}
+
+// Workers run at the priority of the thread that calls Run, also after the
+// caller changes it, and when the next Run comes from another thread.
+TEST(SlicePool, WorkersTakeTheCallersPriority)
+{
+    SlicePool pool;
+    ASSERT_TRUE(pool.Start(4));
+    auto allAt = [&](fw::ThreadPriority wanted) {
+        Record record;
+        pool.Run(RecordSlice, &record);
+        if (!record.othersMeanwhile)
+            return ::testing::AssertionFailure() << "the caller ran the workers' slices";
+        for (int i = 0; i < 4; ++i)
+            if (record.priority[i] != wanted)
+                return ::testing::AssertionFailure() << "slice " << i << " ran at " << record.priority[i].level << "/"
+                                                     << record.priority[i].policy << ", the caller at " << wanted.level
+                                                     << "/" << wanted.policy;
+        return ::testing::AssertionSuccess();
+    };
+    std::thread([&] {
+        ASSERT_TRUE(fw::SetCurrentThreadPriority(fw::NormalThreadPriority()));
+        EXPECT_TRUE(allAt(fw::NormalThreadPriority()));
+        ASSERT_TRUE(fw::SetCurrentThreadPriority(fw::LowerThreadPriority()));
+        EXPECT_TRUE(allAt(fw::LowerThreadPriority()));
+        EXPECT_TRUE(allAt(fw::LowerThreadPriority()));
+    }).join();
+    std::thread([&] {
+        ASSERT_TRUE(fw::SetCurrentThreadPriority(fw::NormalThreadPriority()));
+        EXPECT_TRUE(allAt(fw::NormalThreadPriority()));
+    }).join();
+    pool.Stop();
+}
+
+// The processors this process may use: at least one, no more than the
+// machine has.
+TEST(SlicePool, ProcessorCountIsWithinTheMachines)
+{
+    const int processors = fw::ProcessorCount();
+    EXPECT_GE(processors, 1);
+    if (std::thread::hardware_concurrency() > 0) {
+        EXPECT_LE(processors, static_cast<int>(std::thread::hardware_concurrency()));
+    }
+}
+
+}  // namespace
+}  // namespace zvk
