@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <new>
-
 #include "framework/module_state.h"
 
 namespace zvk::fw {
@@ -46,38 +44,7 @@ DWORD WINAPI LetGoWhenLeft(void* parameter)
     ::FreeLibraryAndExitThread(OwnModule(), 0);
 }
 
-struct ThreadStart {
-    void (*body)(void*);
-    void* context;
-};
-
-DWORD WINAPI RunHoldingTheLibrary(void* parameter)
-{
-    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
-    delete static_cast<ThreadStart*>(parameter);
-    start.body(start.context);
-    ::FreeLibraryAndExitThread(OwnModule(), 0);
-}
-
 }  // namespace
-
-HANDLE StartLibraryThread(void (*body)(void* context), void* context)
-{
-    auto* start = new (std::nothrow) ThreadStart{body, context};
-    if (!start)
-        return nullptr;
-    if (!HoldLibrary()) {
-        delete start;
-        return nullptr;
-    }
-    const HANDLE thread = ::CreateThread(nullptr, 0, RunHoldingTheLibrary, start, 0, nullptr);
-    if (!thread) {
-        delete start;
-        // Called from inside the library, whose caller holds it too.
-        ::FreeLibrary(OwnModule());
-    }
-    return thread;
-}
 
 bool HoldLibrary()
 {

@@ -8,10 +8,9 @@
 // then return into unmapped memory. So it is handed to a short-lived thread
 // that waits until no thread runs code of the library and the thread that
 // let go has left it, then releases the reference through
-// FreeLibraryAndExitThread, which never returns. Windows only.
+// FreeLibraryAndExitThread, which never returns. (Threads of ours hold the
+// library in the same way: framework/threads.h.) Windows only.
 #pragma once
-
-#include <windows.h>
 
 namespace zvk::fw {
 
@@ -19,11 +18,5 @@ namespace zvk::fw {
 bool HoldLibrary();
 // Lets go of one reference that HoldLibrary took, once it is safe.
 void LetGoOfLibrary();
-
-// Starts a thread of ours that holds the library for its whole life: it runs
-// body(context) and leaves through FreeLibraryAndExitThread, so that a host
-// that unloads the library never has it running in unmapped code. The
-// thread's handle, or null; the caller closes it.
-HANDLE StartLibraryThread(void (*body)(void* context), void* context);
 
 }  // namespace zvk::fw

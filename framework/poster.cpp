@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "framework/module_lifetime.h"
+#include "framework/threads.h"
 
 namespace zvk::fw {
 
@@ -26,13 +26,14 @@ bool Poster::Start()
     if (!wake_ && !(wake_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr)))
         return false;
     auto* start = new (std::nothrow) Launch{this, generation_.fetch_add(1) + 1};
-    const HANDLE thread = start ? StartLibraryThread(Run, start) : nullptr;
-    if (!thread) {
+    ThreadHandle thread;
+    if (!start || !StartThread(Run, start, thread)) {
         delete start;
         generation_.fetch_add(1);
         return false;
     }
-    ::CloseHandle(thread);
+    // It ends by itself after Stop, holding the library until then.
+    ReleaseThread(thread);
     return true;
 }
 

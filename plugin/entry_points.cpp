@@ -20,29 +20,38 @@ uint32_t PixelCount(const PluginState& state)
     return static_cast<uint32_t>(state.width) * static_cast<uint32_t>(state.height);
 }
 
+// The kernel the stored format selects, or false for a format left as it is.
+bool FrameKernelOf(const PluginState& state, FrameKernel& kernel)
+{
+    switch (state.colourFormat) {
+    case kYuv422:
+        kernel = state.yuvVariant == kYuvVariantAveraged ? FrameKernel::kYuvAveraged : FrameKernel::kYuvFirstPixel;
+        return true;
+    case kBgr24:
+        kernel = FrameKernel::kRgb24;
+        return true;
+    default:
+        return false;
+    }
+}
+
 void CorrectFrame(PluginState& state, uint8_t* pixels)
 {
+    FrameKernel kernel = FrameKernel::kRgb24;
+    if (!FrameKernelOf(state, kernel))
+        return;
     const uint32_t count = PixelCount(state);
+    if (count < (kernel == FrameKernel::kRgb24 ? 1u : 2u))
+        return;
+    // One whole set for the whole frame, every slice of it included.
     const GammaTables::Reader tables(state.tables);
     if (!tables.get())
         return;
-    switch (state.colourFormat) {
-    case kYuv422:
-        if (count < 2)
-            return;
-        if (state.yuvVariant == kYuvVariantAveraged)
-            state.kernels.yuvAveraged(pixels, count, tables->yuvDelta);
-        else
-            state.kernels.yuvFirstPixel(pixels, count, tables->yuvDelta);
-        return;
-    case kBgr24:
-        if (count < 1)
-            return;
-        state.kernels.rgb24(pixels, count, tables->lut);
-        return;
-    default:
-        return;
-    }
+    FrameJob job = {&state.kernels, kernel, tables.get(), pixels, count};
+    if (state.slices > 1)
+        state.slicePool.Run(CorrectFrameSlice, &job, state.slices);
+    else
+        CorrectFrameSlice(&job, 0, 1);
 }
 
 }  // namespace
@@ -59,6 +68,7 @@ void Init(const InitParams* params)
     gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.tables.Allocate();
     gState.kernels = BestKernels();
+    gState.speeds = MeasureKernelSpeeds(gState.kernels);
     // A window opened before: it shows what was loaded, and its curve the
     // tables of that.
     if (const HWND window = gState.dialog.m_hWnd) {
@@ -75,6 +85,16 @@ int32_t SetFormat(const FrameFormat* format)
         gState.height = format->height;
         gState.colourFormat = format->colourFormat;
         gState.yuvVariant = format->yuvVariant;
+        // A frame one core corrects within about 1 ms is not split. The
+        // workers are made here, never on the frame path, and kept until
+        // Close once made.
+        FrameKernel kernel = FrameKernel::kRgb24;
+        int slices = 1;
+        if (FrameKernelOf(gState, kernel))
+            slices = SliceCount(gState.speeds.Of(kernel), PixelCount(gState), fw::ProcessorCount());
+        if (slices > gState.slicePool.Threads())
+            gState.slicePool.Start(slices);
+        gState.slices = slices < gState.slicePool.Threads() ? slices : gState.slicePool.Threads();
     }
     return 1;
 }
@@ -116,6 +136,9 @@ void Close()
     // Destroyed first, on its own thread, so the position it stores is saved
     // below; no restore. A window whose thread does not answer stays open
     // with its tables, and holds the library until it is destroyed.
+    // The workers end with the frames; they hold the library until then.
+    gState.slicePool.Stop();
+    gState.slices = 1;
     if (gState.dialog.DestroyFromAnyThread(kCloseWaitMs))
         gState.tables.Release();
     gState.live.Save();

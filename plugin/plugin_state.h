@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "dialog/gamma_dialog.h"
+#include "framework/slice_pool.h"
+#include "gamma/frame_slices.h"
 #include "gamma/gamma_tables.h"
 #include "gamma/kernels.h"
 #include "live/live_settings.h"
@@ -18,6 +20,11 @@ struct PluginState {
     // Every use of the store and every table request goes through here.
     LiveSettings live{store, tables};
     Kernels kernels = PortableKernels();
+    // How fast the chosen kernels are on one core (measured at Init), and
+    // how many slices a frame of the stored format is cut into.
+    KernelSpeeds speeds = {};
+    int slices = 1;
+    fw::SlicePool slicePool;
     int32_t width = 0;
     int32_t height = 0;
     int32_t colourFormat = 0;

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -557,6 +558,55 @@ TEST_F(GuestTest, TwoThousandLoadCyclesLeakNoTlsIndex)
                 cycles, ours.bytesPerCycle, bare.bytesPerCycle, ours.tlsBefore, ours.tlsAfter);
     // A cycle may cost the system something; ours must not grow with it.
     EXPECT_LT(ours.bytesPerCycle, bare.bytesPerCycle + 1024);
+}
+
+int ThreadsInProcess()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+// A frame big enough that one core takes well over 1 ms on any CPU: the
+// plug-in splits it across this machine's cores.
+constexpr int32_t kBigWidth = 7680;
+constexpr int32_t kBigHeight = 4320;
+
+TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
+{
+    if (ThreadsInProcess() < 0 || [] { SYSTEM_INFO info; GetSystemInfo(&info); return info.dwNumberOfProcessors < 2; }())
+        GTEST_SKIP() << "one processor: frames are never split";
+    std::vector<uint8_t> frame(size_t{kBigWidth} * kBigHeight * 2, 0x80);
+    const int before = ThreadsInProcess();
+    guest.Init();
+    guest.Format(kBigWidth, kBigHeight, 0);
+    guest.Frame(7, frame.data());
+    const int working = ThreadsInProcess();
+    EXPECT_GT(working, before) << "an 8K frame is split across threads";
+    guest.d.close();
+    EXPECT_EQ(ThreadsInProcess(), before) << "Close ends every worker";
+
+    // A host that unloads without Close: the workers hold the library, so
+    // nothing runs in unmapped code; loaded again, Close ends them, and the
+    // library leaves.
+    guest.Init();
+    guest.Format(kBigWidth, kBigHeight, 0);
+    guest.Frame(7, frame.data());
+    guest.Unload();
+    EXPECT_TRUE(ModuleMapped(files.Name())) << "workers must hold the library";
+    Sleep(200);
+    Guest again(files.Dll());
+    ASSERT_TRUE(again.Loaded());
+    again.Frame(7, frame.data());
+    again.d.close();
+    again.Unload();
+    EXPECT_TRUE(UnloadsWithin(files.Name(), 3000));
+    EXPECT_EQ(ThreadsInProcess(), before);
 }
 
 // Latency of Process while the UI thread handles slider moves and is
