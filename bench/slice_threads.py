@@ -3,8 +3,8 @@
 the cases that matter most: 1080p YUY2 at SSE2 (the weak CPUs' level), 4K
 YUY2 and BGR24 at AVX2. Runs zvk_kernel_timing --threads N several times
 (natively and, with --win32, the 32-bit code under Wine) and prints the
-median over the runs of each one's median, and the split's share of the
-one-thread time. The portable YUV kernel's line (compute-bound) shows how
+median over the runs of each one's median, the split's share of the
+one-thread time, and the range of that share over the runs. The portable YUV kernel's line (compute-bound) shows how
 much of a second core there was to have. The load average before and after says how busy the
 machine was: on a machine shared with other work the second core is not
 always free.
@@ -58,7 +58,7 @@ def main():
                                   os.path.join(args.win32, "bench", "zvk_kernel_timing.exe")]))
     print(f"# load average before: {load()}; {os.cpu_count()} processors; "
           f"{args.runs} runs, medians of {args.samples} frames each")
-    print("build\tkernel\tlevel\tsize\t1_thread_ms\t%d_threads_ms\tshare" % args.threads)
+    print("build\tkernel\tlevel\tsize\t1_thread_ms\t%d_threads_ms\tshare\tshare_range" % args.threads)
     for build, prefix in builds:
         for size, level, kernels in CASES:
             split = f"{level}/{args.threads}-threads"
@@ -70,7 +70,9 @@ def main():
                     continue
                 one = statistics.median(r[(kernel, level)] for r in runs)
                 many = statistics.median(r[(kernel, split)] for r in runs)
-                print(f"{build}\t{kernel}\t{level}\t{size}\t{one:.3f}\t{many:.3f}\t{many / one:.2f}x")
+                shares = [r[(kernel, split)] / r[(kernel, level)] for r in runs]
+                print(f"{build}\t{kernel}\t{level}\t{size}\t{one:.3f}\t{many:.3f}\t{many / one:.2f}x\t"
+                      f"{min(shares):.2f}-{max(shares):.2f}x")
                 sys.stdout.flush()
     print(f"# load average after: {load()}")
 
