@@ -359,6 +359,14 @@ protected:
         ASSERT_TRUE(guest.Loaded()) << files.Dll();
     }
 
+    // Init, then the settings window over the host's, as a user opens it.
+    HWND InitAndShow()
+    {
+        guest.Init();
+        ShowDialog(guest, ui);
+        return ui.Dialog();
+    }
+
     GuestFiles files;
     Guest guest{files.Dll()};
     UiThread ui;
@@ -366,9 +374,7 @@ protected:
 
 TEST_F(GuestTest, UnloadWithTheWindowOpenKeepsItWorkingUntilItCloses)
 {
-    guest.Init();
-    ShowDialog(guest, ui);
-    const HWND dialog = ui.Dialog();
+    const HWND dialog = InitAndShow();
     ASSERT_TRUE(dialog);
     ui.Run([this] { guest.Unload(); });
     Disturb(ui, dialog);
@@ -383,9 +389,7 @@ TEST_F(GuestTest, UnloadWithTheWindowOpenKeepsItWorkingUntilItCloses)
 
 TEST_F(GuestTest, UnloadInsideTheAboutBoxReturnsSafely)
 {
-    guest.Init();
-    ShowDialog(guest, ui);
-    const HWND dialog = ui.Dialog();
+    const HWND dialog = InitAndShow();
     ASSERT_TRUE(dialog);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ABOUT, BN_CLICKED), 0);
     ASSERT_TRUE(WaitFor([this] { return ui.About() != nullptr; }, 3000));
@@ -405,9 +409,7 @@ TEST_F(GuestTest, UnloadInsideTheAboutBoxReturnsSafely)
 
 TEST_F(GuestTest, CloseOnAnotherThreadDestroysTheWindowAndSavesItsPosition)
 {
-    guest.Init();
-    ShowDialog(guest, ui);
-    const HWND dialog = ui.Dialog();
+    const HWND dialog = InitAndShow();
     ASSERT_TRUE(dialog);
     ui.Run([dialog] { SetWindowPos(dialog, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER); });
 
@@ -424,9 +426,7 @@ TEST_F(GuestTest, CloseOnAnotherThreadDestroysTheWindowAndSavesItsPosition)
 
 TEST_F(GuestTest, CloseGoesOnWithoutAWindowThreadThatDoesNotAnswer)
 {
-    guest.Init();
-    ShowDialog(guest, ui);
-    const HWND dialog = ui.Dialog();
+    const HWND dialog = InitAndShow();
     ASSERT_TRUE(dialog);
     ui.Pump(100);  // idle in its loop, not inside the system, when stopped
     Sleep(100);
@@ -449,9 +449,7 @@ TEST_F(GuestTest, CloseGoesOnWithoutAWindowThreadThatDoesNotAnswer)
 
 TEST_F(GuestTest, TheAboutBoxIsModalToTheHost)
 {
-    guest.Init();
-    ShowDialog(guest, ui);
-    const HWND dialog = ui.Dialog();
+    const HWND dialog = InitAndShow();
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(IsWindowEnabled(ui.Host()));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_ABOUT, BN_CLICKED), 0);
