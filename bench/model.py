@@ -45,22 +45,24 @@ CPUS = [
     ("znver3", "znver3", 3.4, "avx2", {}, ""),
 ]
 
-LEVELS = ["portable", "sse2", "avx2", "avx2-gather"]
+LEVELS = ["portable", "sse2", "sse2-lanes", "avx2", "avx2-gather"]
 
 # Where each kernel's loop lives: regular expressions on the mangled
 # symbols of the functions that may hold it (inlining decides which), and
 # the pixels one iteration of that loop corrects, from the source: the
-# portable kernels take one word or one pixel a step, SSE2 YUV a chunk of
-# four words, AVX2 YUV eight words, the BGR24 word loop four pixels, the
-# AVX2 BGR24 gather loop 32 pixels. The script checks each against the
-# loop's pointer or counter step.
+# portable kernels take one word or one pixel a step, SSE2 YUV two chunks
+# of four words (sse2_yuv_loop.py), AVX2 YUV eight words, the BGR24 word
+# loop four pixels, the BGR24 lanes loop and the AVX2 BGR24 gather loop 16
+# and 32 pixels. The script checks each against the loop's pointer or
+# counter step. sse2-lanes shares the YUV kernels of sse2.
 LOOPS = {
     ("CorrectYuvFirstPixel", "portable"): ([r"^__ZN3zvk20CorrectYuvFirstPixelEPhj"], 2),
     ("CorrectYuvAveraged", "portable"): ([r"^__ZN3zvk18CorrectYuvAveragedEPhj"], 2),
     ("CorrectRgb24", "portable"): ([r"^__ZN3zvk12CorrectRgb24EPhjPKi"], 1),
-    ("CorrectYuvFirstPixel", "sse2"): ([r"CorrectYuvSse2ILb0E", r"CorrectYuvFirstPixelSse2"], 8),
-    ("CorrectYuvAveraged", "sse2"): ([r"CorrectYuvSse2ILb1E", r"CorrectYuvAveragedSse2"], 8),
+    ("CorrectYuvFirstPixel", "sse2"): ([r"RunLoopILb0E", r"CorrectYuvSse2ILb0E", r"CorrectYuvFirstPixelSse2"], 16),
+    ("CorrectYuvAveraged", "sse2"): ([r"RunLoopILb1E", r"CorrectYuvSse2ILb1E", r"CorrectYuvAveragedSse2"], 16),
     ("CorrectRgb24", "sse2"): ([r"CorrectRgb24Words"], 4),
+    ("CorrectRgb24", "sse2-lanes"): ([r"CorrectRgb24Lanes"], 16),
     ("CorrectYuvFirstPixel", "avx2"): ([r"CorrectYuvAvx2ILb0E", r"CorrectYuvFirstPixelAvx2E"], 16),
     ("CorrectYuvAveraged", "avx2"): ([r"CorrectYuvAvx2ILb1E", r"CorrectYuvAveragedAvx2E"], 16),
     ("CorrectRgb24", "avx2"): ([r"CorrectRgb24Words"], 4),
@@ -185,7 +187,7 @@ def run_mca(path, model):
 
 
 def level_rank(level):
-    return {"portable": 0, "sse2": 1, "avx2": 2, "avx2-gather": 2}[level]
+    return {"portable": 0, "sse2": 1, "sse2-lanes": 1, "avx2": 2, "avx2-gather": 2}[level]
 
 
 def main():
