@@ -51,7 +51,7 @@ LEVELS = ["portable", "sse2", "sse2-lanes", "avx2", "avx2-gather"]
 # symbols of the functions that may hold it (inlining decides which), and
 # the pixels one iteration of that loop corrects, from the source: the
 # portable kernels take one word or one pixel a step, SSE2 YUV two chunks
-# of four words (sse2_yuv_loop.py), AVX2 YUV eight words, the BGR24 word
+# of four words (gamma/x86/sse2_loops.py), AVX2 YUV eight words, the BGR24 word
 # loop four pixels, the BGR24 lanes loop and the AVX2 BGR24 gather loop 16
 # and 32 pixels. The script checks each against the loop's pointer or
 # counter step. sse2-lanes shares the YUV kernels of sse2.
