@@ -41,6 +41,17 @@ TableSet RandomTables(std::mt19937& random, int yBound, int chromaBound)
     return set;
 }
 
+// Every entry at the same deltas: with the bounds BuildChannel keeps, the
+// sums of three entries (and of two pixels' chroma) reach their extremes
+// in every field the fast kernels pack them into.
+TableSet UniformTables(int16_t dY, int16_t dChroma)
+{
+    TableSet set{};
+    for (YuvDeltaEntry& e : set.yuvDelta)
+        e = {dY, dChroma, dY, dChroma};
+    return set;
+}
+
 struct Level {
     const char* name;
     const Kernels* kernels;
@@ -193,7 +204,9 @@ TEST(KernelLevels, YuvMatchesPortableForEveryChromaAndLumaPair)
                 byLuma.insert(byLuma.end(), {static_cast<uint8_t>(y0), c[0], static_cast<uint8_t>(y1), c[1]});
 
     std::mt19937 random(11);
-    const TableSet sets[] = {Built(200, 200, 200), Built(1000, 10, 316), Built(10, 1000, 55), RandomTables(random, 149, 127)};
+    const TableSet sets[] = {Built(200, 200, 200), Built(1000, 10, 316),      Built(10, 1000, 55),
+                             RandomTables(random, 149, 127), UniformTables(149, 127), UniformTables(-149, -127),
+                             UniformTables(149, -127),       UniformTables(-149, 127)};
     for (const Level& level : FastLevels())
         for (const TableSet& set : sets)
             for (Which which : {Which::kFirstPixel, Which::kAveraged}) {
