@@ -12,12 +12,9 @@ constexpr uint64_t PositionMask(int phase, int position)
     return mask;
 }
 
-}  // namespace
-
-const uint64_t kBgrGreenMasks[3] = {PositionMask(0, 1), PositionMask(1, 1), PositionMask(2, 1)};
-const uint64_t kBgrRedMasks[3] = {PositionMask(0, 2), PositionMask(1, 2), PositionMask(2, 2)};
-
-YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
+// Packs with per-channel biases for dY and for dU and dV (red, green, blue).
+YuvPrep PackWithBiases(const YuvDeltaEntry* yuvDelta, uint32_t* packed, const int32_t (&yBias)[3],
+                       const int32_t (&chromaBias)[3])
 {
     bool identity = true;
     bool inRange = true;
@@ -25,10 +22,28 @@ YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
         const int32_t dY = yuvDelta[i].dY0, dU = yuvDelta[i].dU, dV = yuvDelta[i].dV;
         identity &= (dY | dU | dV) == 0;
         inRange &= dY >= -149 && dY <= 149 && dU >= -127 && dU <= 127 && dV >= -127 && dV <= 127;
-        packed[i] = static_cast<uint32_t>(dY + 149) | static_cast<uint32_t>(dU + 127) << kPackedUShift |
-                    static_cast<uint32_t>(dV + 127) << kPackedVShift;
+        const int32_t yb = yBias[i / 256], cb = chromaBias[i / 256];
+        packed[i] = static_cast<uint32_t>(dY + yb) | static_cast<uint32_t>(dU + cb) << kPackedUShift |
+                    static_cast<uint32_t>(dV + cb) << kPackedVShift;
     }
     return identity ? YuvPrep::kIdentity : inRange ? YuvPrep::kPacked : YuvPrep::kOutOfRange;
+}
+
+}  // namespace
+
+const uint64_t kBgrGreenMasks[3] = {PositionMask(0, 1), PositionMask(1, 1), PositionMask(2, 1)};
+const uint64_t kBgrRedMasks[3] = {PositionMask(0, 2), PositionMask(1, 2), PositionMask(2, 2)};
+
+YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
+{
+    constexpr int32_t y = kPackedYBias, c = kPackedChromaBias;
+    return PackWithBiases(yuvDelta, packed, {y, y, y}, {c, c, c});
+}
+
+YuvPrep PackYuvDeltasSummedBias(const YuvDeltaEntry* yuvDelta, uint32_t* packed)
+{
+    static_assert(149 + 149 + 214 == kSummedBias && 127 + 127 + 258 == kSummedBias, "each field sums to the bias");
+    return PackWithBiases(yuvDelta, packed, {149, 149, 214}, {127, 127, 258});
 }
 
 YuvPrep SplitYuvDeltas(const YuvDeltaEntry* yuvDelta, YuvDeltaPlanes& planes)

@@ -26,6 +26,14 @@ enum class YuvPrep {
 // first luma lane to both pixels, as the portable kernels do.
 YuvPrep PackYuvDeltas(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
 
+// The same fields with the biases spread over the channels so that each
+// field of a sum of three entries (red, green, blue) carries exactly
+// kSummedBias: dY biased by 149, 149, 214 and dU, dV by 127, 127, 258. A
+// kernel then removes the bias by widening samples to sample - 512. Every
+// sum stays below 1024 in each field.
+constexpr uint32_t kSummedBias = 512;
+YuvPrep PackYuvDeltasSummedBias(const YuvDeltaEntry* yuvDelta, uint32_t* packed);
+
 // Scratch on a 64-byte boundary, aligned by hand: a 32-bit Windows build
 // does not keep alignas(64) for locals.
 template <typename T>

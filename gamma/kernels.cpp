@@ -155,21 +155,36 @@ KernelChoice ChooseKernels(KernelLevel level)
         state = state * 1664525u + 1013904223u;
         b = static_cast<uint8_t>(state >> 24);
     }
-    // Both YUV kernels read their tables alike; FirstPixel speaks for both.
-    const std::vector<double> yuv = FastestRuns(variants, source, [&](int v, uint8_t* p) {
-        SelectKernelVariant(level, v).yuvFirstPixel(p, kChoicePixels, tables.yuvDelta);
-    });
-    const std::vector<double> rgb = FastestRuns(variants, source, [&](int v, uint8_t* p) {
-        SelectKernelVariant(level, v).rgb24(p, kChoicePixels, tables.lut);
-    });
-    const int yuvChosen = Fastest(yuv), rgbChosen = Fastest(rgb);
-    choice.kernels.yuvFirstPixel = SelectKernelVariant(level, yuvChosen).yuvFirstPixel;
-    choice.kernels.yuvAveraged = SelectKernelVariant(level, yuvChosen).yuvAveraged;
-    choice.kernels.rgb24 = SelectKernelVariant(level, rgbChosen).rgb24;
+    // Variants may share a kernel; only those that differ are timed. Both
+    // YUV kernels read their tables alike; FirstPixel speaks for both.
+    bool yuvDiffers = false, rgbDiffers = false;
+    for (int v = 1; v < variants; ++v) {
+        yuvDiffers |= SelectKernelVariant(level, v).yuvFirstPixel != choice.kernels.yuvFirstPixel;
+        rgbDiffers |= SelectKernelVariant(level, v).rgb24 != choice.kernels.rgb24;
+    }
+    std::string yuvReport = std::string(KernelVariantName(level, 0)) + " (the same in every variant)";
+    std::string rgbReport = yuvReport;
+    if (yuvDiffers) {
+        const std::vector<double> yuv = FastestRuns(variants, source, [&](int v, uint8_t* p) {
+            SelectKernelVariant(level, v).yuvFirstPixel(p, kChoicePixels, tables.yuvDelta);
+        });
+        const int chosen = Fastest(yuv);
+        choice.kernels.yuvFirstPixel = SelectKernelVariant(level, chosen).yuvFirstPixel;
+        choice.kernels.yuvAveraged = SelectKernelVariant(level, chosen).yuvAveraged;
+        yuvReport = Describe(level, yuv, chosen);
+    }
+    if (rgbDiffers) {
+        const std::vector<double> rgb = FastestRuns(variants, source, [&](int v, uint8_t* p) {
+            SelectKernelVariant(level, v).rgb24(p, kChoicePixels, tables.lut);
+        });
+        const int chosen = Fastest(rgb);
+        choice.kernels.rgb24 = SelectKernelVariant(level, chosen).rgb24;
+        rgbReport = Describe(level, rgb, chosen);
+    }
     char took[64];
     std::snprintf(took, sizeof took, "; %u pixels, best of %d runs, chosen in %.2f ms", kChoicePixels, kChoiceRounds,
                   std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    choice.report = "YUV " + Describe(level, yuv, yuvChosen) + ", BGR24 " + Describe(level, rgb, rgbChosen) + took;
+    choice.report = "YUV " + yuvReport + ", BGR24 " + rgbReport + took;
     return choice;
 }
 

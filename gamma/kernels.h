@@ -43,8 +43,10 @@ const char* KernelLevelName(KernelLevel level);
 // A level may offer several kernel sets, identical in results but not in
 // speed on every CPU: AVX2 reads its tables either with scalar loads or
 // with gathers, which are fast on some CPUs and slow on others (AMD before
-// Zen 4, Intel parts with the 2023 gather microcode). Variant 0 is what
-// SelectKernels gives; an unavailable level has no variant.
+// Zen 4, Intel parts with the 2023 gather microcode); SSE2 reads BGR24
+// bytes either as words or out of vector lanes, which wins on cores short
+// of load slots (Atom class). Variants may share a kernel. Variant 0 is
+// what SelectKernels gives; an unavailable level has no variant.
 int KernelVariantCount(KernelLevel level);
 const Kernels& SelectKernelVariant(KernelLevel level, int variant);
 const char* KernelVariantName(KernelLevel level, int variant);

@@ -30,7 +30,7 @@ struct Variant {
 
 // Each level's kernel sets, the default first.
 const Variant kPortableVariants[] = {{PortableKernels, "portable"}};
-const Variant kSse2Variants[] = {{Sse2Kernels, "sse2"}};
+const Variant kSse2Variants[] = {{Sse2Kernels, "sse2"}, {Sse2LanesKernels, "sse2-lanes"}};
 const Variant kAvx2Variants[] = {{Avx2Kernels, "avx2"}, {Avx2GatherKernels, "avx2-gather"}};
 #if ZVK_HAVE_AVX512
 const Variant kAvx512Variants[] = {{Avx512Kernels, "avx512"}};

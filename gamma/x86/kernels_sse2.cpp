@@ -1,116 +1,128 @@
 // SSE2 kernels: vector chroma arithmetic and packing, scalar table reads
 // (SSE2 has no gather). Compiled with -msse2 only; no MMX, so the FPU state
 // stays as the host left it.
-#include <emmintrin.h>
+//
+// The YUV loop is written for the CPUs whose best level this is: Atom-class
+// cores (Silvermont, Goldmont, Tremont), AMD Jaguar, Core 2 and Nehalem.
+// They issue two or three instructions a cycle, one load (Silvermont: one
+// load or store), and Silvermont issues vector instructions in order. The
+// steady loop is inline assembly generated and scheduled by sse2_loops.py;
+// this file prepares the tables, fills the pipe and hands the last chunks
+// to the portable kernel.
+#include <cstddef>
 
 #include "gamma/kernel_prep.h"
 #include "gamma/x86/kernels_x86.h"
-#include "gamma/x86/yuv_pipeline.h"
+#include "gamma/x86/sse2_loops.inc"
 
 namespace zvk {
 namespace {
 
-inline __m128i Pair16(int32_t first, int32_t second)
-{
-    const auto a = static_cast<short>(first), b = static_cast<short>(second);
-    return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
+// Chunks of four words between a chunk's table sums and its apply: the
+// vector loads of a slot then find the scalar stores long retired.
+constexpr uint32_t kLag = 8;
 
-inline __m128i Clamp255(__m128i x)
-{
-    return _mm_min_epi16(_mm_max_epi16(x, _mm_setzero_si128()), _mm_set1_epi16(255));
-}
+// The loop addresses both through one register: the ring at byte 3072.
+struct YuvLoopScratch {
+    uint32_t packed[768];
+    uint32_t ring[8 * kLag];
+};
+static_assert(offsetof(YuvLoopScratch, ring) == 3072, "sse2_loops.py expects the ring at byte 3072");
 
-// R, G, B of the eight pixels of four words before clamping, 16-bit lanes,
-// pixels in memory order.
-struct PixelIndices {
-    __m128i r, g, b;
+struct alignas(16) Vector {
+    uint32_t lanes[4];
 };
 
-inline PixelIndices Unclamped(__m128i words)
+constexpr Vector Splat(uint32_t value)
 {
-    const __m128i luma = _mm_and_si128(words, _mm_set1_epi16(0xFF));
-    const __m128i chroma = _mm_srli_epi16(words, 8);
-    // (16 * (c - 128)) * k >> 16 is the high half of a 16 x 16 product.
-    const __m128i c16 = _mm_slli_epi16(_mm_sub_epi16(chroma, _mm_set1_epi16(128)), 4);
-    const __m128i blueRed = _mm_mulhi_epi16(c16, Pair16(kUB, kVR));
-    const __m128i green2 = _mm_mulhi_epi16(c16, Pair16(kUG, kVG));
-    const __m128i green = _mm_add_epi16(green2, _mm_or_si128(_mm_slli_epi32(green2, 16), _mm_srli_epi32(green2, 16)));
-    const __m128i blue = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(2, 2, 0, 0)), _MM_SHUFFLE(2, 2, 0, 0));
-    const __m128i red = _mm_shufflehi_epi16(_mm_shufflelo_epi16(blueRed, _MM_SHUFFLE(3, 3, 1, 1)), _MM_SHUFFLE(3, 3, 1, 1));
-    return {_mm_add_epi16(luma, red), _mm_add_epi16(luma, green), _mm_add_epi16(luma, blue)};
+    return {{value, value, value, value}};
 }
 
-// Two words: original samples in 16-bit lanes and the packed change sums of
-// their four pixels (one per 32-bit lane). Returns the corrected lanes.
-template <bool kAveraged>
-inline __m128i Apply(__m128i samples, __m128i sums)
+constexpr uint32_t Pair(int32_t low, int32_t high)
 {
-    const __m128i firstU = _mm_set_epi32(0, 0x07FF0000, 0, 0x07FF0000);
-    const __m128i secondV = _mm_set_epi32(0x07FF0000, 0, 0x07FF0000, 0);
-    if (kAveraged) {
-        // Lanes hold 2 * sample + 2 * dY or the pair's chroma sum; the final
-        // arithmetic shift halves both, rounding the average down.
-        const __m128i luma = _mm_and_si128(_mm_slli_epi32(sums, 1), _mm_set1_epi32(0x7FE));
-        const __m128i chroma = _mm_srli_epi32(sums, kPackedUShift);
-        const __m128i pair = _mm_add_epi32(chroma, _mm_srli_epi64(chroma, 32));
-        const __m128i u = _mm_and_si128(_mm_slli_epi64(pair, 16), firstU);
-        const __m128i v = _mm_and_si128(_mm_slli_epi64(pair, 16 + 32 - (kPackedVShift - kPackedUShift)), secondV);
-        const __m128i change = _mm_or_si128(luma, _mm_or_si128(u, v));
-        const __m128i bias = Pair16(6 * kPackedYBias, 6 * kPackedChromaBias);
-        return _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(samples, 1), change), bias), 1);
-    }
-    const __m128i luma = _mm_and_si128(sums, _mm_set1_epi32(0x3FF));
-    const __m128i u = _mm_and_si128(_mm_slli_epi32(sums, 16 - kPackedUShift), firstU);
-    const __m128i v = _mm_and_si128(_mm_slli_epi64(sums, 48 - kPackedVShift), secondV);
-    const __m128i change = _mm_or_si128(luma, _mm_or_si128(u, v));
-    return _mm_sub_epi16(_mm_add_epi16(samples, change), Pair16(3 * kPackedYBias, 3 * kPackedChromaBias));
+    return (static_cast<uint32_t>(low) & 0xFFFF) | static_cast<uint32_t>(high) << 16;
 }
 
-template <bool kAveraged>
-struct Sse2Stages {
-    static constexpr uint32_t kChunkWords = 4;
-
-    static void Index(const uint8_t* pixels, uint32_t* slots)
-    {
-        const PixelIndices c = Unclamped(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
-        // Saturating packs clamp to 0..255 on the way to bytes: the eight
-        // reds, then the eight greens.
-        const __m128i redsGreens = _mm_packus_epi16(c.r, c.g);
-        const __m128i redGreen = _mm_unpacklo_epi8(redsGreens, _mm_srli_si128(redsGreens, 8));
-        const __m128i blue = Clamp255(c.b);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots), _mm_unpacklo_epi16(redGreen, blue));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(slots + 4), _mm_unpackhi_epi16(redGreen, blue));
-    }
-
-    static void Apply(uint8_t* pixels, const uint32_t* slots)
-    {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-        const __m128i lo = zvk::Apply<kAveraged>(_mm_unpacklo_epi8(in, zero),
-                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(slots)));
-        const __m128i hi = zvk::Apply<kAveraged>(_mm_unpackhi_epi8(in, zero),
-                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(slots + 4)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(lo, hi));
-    }
+// The loop's memory operands. In each word's 16-bit lanes U comes first
+// (with Y0) and V second (with Y1).
+struct LoopConstants {
+    Vector lumaMask = Splat(0x00FF00FF);
+    Vector chromaBias = Splat(0x00800080);
+    Vector blueRed = Splat(Pair(kUB, kVR));
+    Vector green = Splat(Pair(kUG, kVG));
+    Vector zero = Splat(0);
+    Vector max255 = Splat(0x00FF00FF);
+    Vector firstU = {{0x07FF0000, 0, 0x07FF0000, 0}};
+    Vector secondV = {{0, 0x07FF0000, 0, 0x07FF0000}};
+    Vector lumaField = Splat(0x3FF);
+    Vector chromaField = Splat(0x03FF0000);
+    Vector sampleBias = Splat(0xFEFEFEFE);  // a high byte of 0xFE: sample - 512
 };
+const LoopConstants kLoop{};
+
+inline int32_t Clamp255(int32_t value)
+{
+    return value < 0 ? 0 : value > 255 ? 255 : value;
+}
+
+// The packed sums of one chunk's eight pixels, as the loop's sums stage
+// writes them; fills the ring before the loop starts.
+void SumChunk(const uint8_t* words, const uint32_t* packed, uint32_t* slot)
+{
+    for (int w = 0; w < 4; ++w, words += 4) {
+        const int32_t u = words[1] - 128, v = words[3] - 128;
+        const int32_t blue = FixedProduct(u, kUB), green = FixedProduct(u, kUG) + FixedProduct(v, kVG),
+                      red = FixedProduct(v, kVR);
+        for (int i = 0; i < 2; ++i) {
+            const int32_t y = words[2 * i];
+            *slot++ = packed[Clamp255(y + red)] + packed[256 + Clamp255(y + green)] + packed[512 + Clamp255(y + blue)];
+        }
+    }
+}
+
+#define ZVK_SSE2_YUV_OPERANDS                                                                                     \
+    : [p] "+r"(p), [off] "+r"(off), [a] "=&q"(a), [c] "=&r"(c)                                                   \
+    : [tbl] "r"(scratch.packed), [end] "r"(end), [lumaMask] "m"(kLoop.lumaMask), [chromaBias] "m"(kLoop.chromaBias), \
+      [blueRed] "m"(kLoop.blueRed), [green] "m"(kLoop.green), [zero] "m"(kLoop.zero), [max255] "m"(kLoop.max255),  \
+      [firstU] "m"(kLoop.firstU), [secondV] "m"(kLoop.secondV), [lumaField] "m"(kLoop.lumaField),                 \
+      [chromaField] "m"(kLoop.chromaField), [sampleBias] "m"(kLoop.sampleBias)                                  \
+    : "cc", "memory", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7"
+
+// Two chunks a step from p to end; the ring holds the sums of the kLag
+// chunks before p, the first of them in slot 0.
+template <bool kAveraged>
+void RunLoop(uint8_t* p, const uint8_t* end, YuvLoopScratch& scratch)
+{
+    size_t off = 0, a, c;
+    if (kAveraged)
+        asm volatile(ZVK_SSE2_YUV_AVERAGED_LOOP ZVK_SSE2_YUV_OPERANDS);
+    else
+        asm volatile(ZVK_SSE2_YUV_FIRST_PIXEL_LOOP ZVK_SSE2_YUV_OPERANDS);
+}
+
+#undef ZVK_SSE2_YUV_OPERANDS
 
 template <bool kAveraged>
 void CorrectYuvSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
 {
-    YuvScratch scratch;
-    const YuvPrep prep = PackYuvDeltas(yuvDelta, scratch.packed);
+    AlignedScratch<YuvLoopScratch> storage;
+    YuvLoopScratch& scratch = storage.get();
+    const YuvPrep prep = PackYuvDeltasSummedBias(yuvDelta, scratch.packed);
     if (prep == YuvPrep::kIdentity)
         return;
     const YuvKernel portable = kAveraged ? CorrectYuvAveraged : CorrectYuvFirstPixel;
-    if (prep == YuvPrep::kOutOfRange)
+    const uint32_t chunks = (count >> 1) / 4;
+    // The loop reads two chunks ahead and applies kLag behind.
+    if (prep == YuvPrep::kOutOfRange || chunks < kLag + 3)
         return portable(pixels, count, yuvDelta);
 
-    const uint32_t words = count >> 1;
-    const uint32_t chunks = words / 4;
-    CorrectChunks<Sse2Stages<kAveraged>>(pixels, chunks, scratch);
-    if (4 * chunks < words)
-        portable(pixels + 16 * size_t{chunks}, 2 * (words - 4 * chunks), yuvDelta);
+    for (uint32_t k = 0; k < kLag; ++k)
+        SumChunk(pixels + 16 * k, scratch.packed, scratch.ring + 8 * k);
+    const uint32_t steps = (chunks - kLag - 3) / 2 + 1;
+    RunLoop<kAveraged>(pixels + 16 * kLag, pixels + 16 * kLag + 32 * size_t{steps}, scratch);
+    // The chunks whose sums the loop made but did not apply are untouched.
+    const uint32_t applied = 2 * steps;
+    portable(pixels + 16 * size_t{applied}, count - 8 * applied, yuvDelta);
 }
 
 void CorrectYuvFirstPixelSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry* yuvDelta)
@@ -123,12 +135,42 @@ void CorrectYuvAveragedSse2(uint8_t* pixels, uint32_t count, const YuvDeltaEntry
     CorrectYuvSse2<true>(pixels, count, yuvDelta);
 }
 
+// CorrectRgb24 for cores that are short of load and store slots (Silvermont
+// has one for both): sixteen pixels a step read as three vectors, each byte
+// widened to a lane and taken out with pextrw, which costs an instruction
+// but no load. On wide cores the word loop is faster; Init measures both.
+void CorrectRgb24Lanes(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    // Each step also loads the first 16 bytes of the next.
+    const size_t bytes = 3 * size_t{count};
+    const size_t steps = bytes >= 64 ? (bytes - 16) / 48 : 0;
+    if (steps > 0) {
+        Rgb24WordTables tables;
+        BuildRgb24WordTables(lut, tables);
+        uint8_t* p = pixels;
+        size_t a, c;
+        asm volatile(ZVK_SSE2_RGB24_LANES_LOOP
+                     : [p] "+r"(p), [a] "=&r"(a), [c] "=&r"(c)
+                     : [tbl] "r"(tables), [end] "r"(pixels + 48 * steps)
+                     : "cc", "memory", "xmm1", "xmm2", "xmm3", "xmm4", "xmm7");
+    }
+    if (16 * steps < count)
+        CorrectRgb24Words(pixels + 48 * steps, count - static_cast<uint32_t>(16 * steps), lut);
+}
+
 }  // namespace
 
 const Kernels& Sse2Kernels()
 {
-    // SSE2 has nothing to offer BGR24 beyond the scalar byte-table loop.
     static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Words};
+    return kernels;
+}
+
+const Kernels& Sse2LanesKernels()
+{
+    static const Kernels kernels = {CorrectYuvFirstPixelSse2, CorrectYuvAveragedSse2, CorrectRgb24Lanes};
     return kernels;
 }
 

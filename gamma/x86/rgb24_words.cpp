@@ -26,24 +26,26 @@ inline void SplitWord(size_t& word, size_t& b0, size_t& b1, size_t& b2)
 
 }  // namespace
 
-void CorrectRgb24Words(uint8_t* pixels, uint32_t count, const int32_t* lut)
+void BuildRgb24WordTables(const int32_t* lut, Rgb24WordTables& tables)
 {
-    if (IsIdentityLut(lut))
-        return;
-    // Table j serves byte j of a 12-byte group of four pixels: its channel
-    // is j % 3 (blue, green, red) and its place in a 32-bit word is j % 4,
-    // so each entry holds the corrected byte already shifted there. An
-    // output word is then four loads or-ed together, and 32-bit x86 has
-    // registers to spare for the loop.
-    uint32_t tables[12][256];
     for (int j = 0; j < 12; ++j) {
         const int32_t* block = lut + 256 * (2 - j % 3);
         const int shift = 8 * (j % 4);
         for (int i = 0; i < 256; ++i)
             tables[j][i] = (static_cast<uint32_t>(block[i]) & 0xFF) << shift;
     }
-    uint32_t n = 0;
-    for (; n + 4 <= count; n += 4, pixels += 12) {
+}
+
+void CorrectRgb24Words(uint8_t* pixels, uint32_t count, const int32_t* lut)
+{
+    if (IsIdentityLut(lut))
+        return;
+    // An output word is four loads or-ed together, and 32-bit x86 has
+    // registers to spare for the loop.
+    Rgb24WordTables tables;
+    BuildRgb24WordTables(lut, tables);
+    // The loop ends on the pixel pointer: one register and one add fewer.
+    for (const uint8_t* end = pixels + 12 * size_t{count / 4}; pixels != end; pixels += 12) {
         // Word by word, load to store: few registers live at once.
         for (int k = 0; k < 3; ++k) {
             uint32_t in;
@@ -55,7 +57,7 @@ void CorrectRgb24Words(uint8_t* pixels, uint32_t count, const int32_t* lut)
             std::memcpy(pixels + 4 * k, &out, 4);
         }
     }
-    for (; n < count; ++n, pixels += 3) {
+    for (uint32_t n = 0; n < count % 4; ++n, pixels += 3) {
         pixels[0] = static_cast<uint8_t>(tables[0][pixels[0]]);
         pixels[1] = static_cast<uint8_t>(tables[1][pixels[1]] >> 8);
         pixels[2] = static_cast<uint8_t>(tables[2][pixels[2]] >> 16);

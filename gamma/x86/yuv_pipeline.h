@@ -1,10 +1,11 @@
-// Gamma engine, internal: how the SSE2 and AVX2 YUV kernels read their
-// tables. Included by each level's file and compiled with that level's
-// flags; the unnamed namespace gives every level its own copy, so the linker
-// never hands one level's instructions to a CPU of a lower level.
+// Gamma engine, internal: how the AVX2 YUV kernels read their tables (the
+// SSE2 ones run a loop of their own, sse2_loops.py, in the same three
+// stages). Compiled with the including file's flags; the unnamed namespace
+// keeps its instructions in that file, so the linker never hands them to a
+// CPU of a lower level.
 //
-// Neither level can look up bytes in registers, and gathers are slow on
-// many CPUs, so the table reads are scalar. A frame goes through in chunks
+// AVX2 cannot look up bytes in registers, and gathers are slow on many
+// CPUs, so the table reads are scalar. A frame goes through in chunks
 // of a few words, in three stages: vectors write each pixel's clamped red,
 // green and blue into a slot (bits 0..7, 8..15, 16..23); a scalar loop
 // replaces each slot by the sum of its three packed entries; vectors apply

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/native/built_tables.h"
+#include "tests/native/guarded_page.h"
 
 // GCC 12 warns about the guarded copies below for sizes no call passes.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -37,6 +38,17 @@ TableSet RandomTables(std::mt19937& random, int yBound, int chromaBound)
         set.yuvDelta[i] = {dY, pick(chromaBound), dY, pick(chromaBound)};
         set.lut[i] = static_cast<int32_t>(random());
     }
+    return set;
+}
+
+// Every entry at the same deltas: with the bounds BuildChannel keeps, the
+// sums of three entries (and of two pixels' chroma) reach their extremes
+// in every field the fast kernels pack them into.
+TableSet UniformTables(int16_t dY, int16_t dChroma)
+{
+    TableSet set{};
+    for (YuvDeltaEntry& e : set.yuvDelta)
+        e = {dY, dChroma, dY, dChroma};
     return set;
 }
 
@@ -144,7 +156,8 @@ TEST(KernelLevels, DispatchOffersEveryLevelTheCpuHas)
 }
 
 // Init's choice takes each kernel from one of the level's variants, the two
-// YUV kernels from the same one, and says which it took.
+// YUV kernels from the same one, and says which it took (the first, where
+// variants share a kernel).
 TEST(KernelLevels, ChoiceTakesEachKernelFromAVariantOfTheLevel)
 {
     std::vector<std::pair<KernelLevel, KernelChoice>> choices;
@@ -156,9 +169,9 @@ TEST(KernelLevels, ChoiceTakesEachKernelFromAVariantOfTheLevel)
         int yuvFrom = -1, rgbFrom = -1;
         for (int v = 0; v < KernelVariantCount(level); ++v) {
             const Kernels& k = SelectKernelVariant(level, v);
-            if (choice.kernels.yuvFirstPixel == k.yuvFirstPixel && choice.kernels.yuvAveraged == k.yuvAveraged)
+            if (yuvFrom < 0 && choice.kernels.yuvFirstPixel == k.yuvFirstPixel && choice.kernels.yuvAveraged == k.yuvAveraged)
                 yuvFrom = v;
-            if (choice.kernels.rgb24 == k.rgb24)
+            if (rgbFrom < 0 && choice.kernels.rgb24 == k.rgb24)
                 rgbFrom = v;
         }
         ASSERT_GE(yuvFrom, 0) << KernelLevelName(level);
@@ -191,7 +204,9 @@ TEST(KernelLevels, YuvMatchesPortableForEveryChromaAndLumaPair)
                 byLuma.insert(byLuma.end(), {static_cast<uint8_t>(y0), c[0], static_cast<uint8_t>(y1), c[1]});
 
     std::mt19937 random(11);
-    const TableSet sets[] = {Built(200, 200, 200), Built(1000, 10, 316), Built(10, 1000, 55), RandomTables(random, 149, 127)};
+    const TableSet sets[] = {Built(200, 200, 200), Built(1000, 10, 316),      Built(10, 1000, 55),
+                             RandomTables(random, 149, 127), UniformTables(149, 127), UniformTables(-149, -127),
+                             UniformTables(149, -127),       UniformTables(-149, 127)};
     for (const Level& level : FastLevels())
         for (const TableSet& set : sets)
             for (Which which : {Which::kFirstPixel, Which::kAveraged}) {
@@ -230,6 +245,30 @@ TEST(KernelLevels, RandomFramesOfEveryLengthMatchPortable)
                 ASSERT_TRUE(SameAsPortable(level, which, frame, offset, set));
             }
     }
+}
+
+// The fast loops load a vector or two ahead of the bytes they correct; a
+// frame that ends where readable memory ends shows whether any load goes
+// past it (a fault ends the test). Every length up to a few hundred pixels
+// covers each loop's first and last steps and every tail.
+TEST(KernelLevels, FramesEndingAtUnreadableMemoryMatchPortable)
+{
+    std::mt19937 random(18);
+    const TableSet set = Built(250, 40, 700);
+    GuardedPage page(3 * 4100);
+    ASSERT_TRUE(page.valid());
+    for (const Level& level : FastLevels())
+        for (Which which : kAllKernels)
+            for (uint32_t count = 0; count <= 4099; count += count < 400 ? 1 : 1231) {
+                const size_t bytes = size_t{count} * BytesPerPixel(which);
+                const std::vector<uint8_t> frame = RandomBytes(random, bytes);
+                std::vector<uint8_t> expected = frame;
+                RunKernel(PortableKernels(), which, expected.data(), count, set);
+                uint8_t* at = page.EndingAt(bytes);
+                std::copy(frame.begin(), frame.end(), at);
+                RunKernel(*level.kernels, which, at, count, set);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), at)) << level.name << " " << Name(which) << " " << count;
+            }
 }
 
 TEST(KernelLevels, LargeFramesMatchPortable)
