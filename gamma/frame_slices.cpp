@@ -60,18 +60,9 @@ double AsDouble(double value)
 
 KernelSpeeds MeasureKernelSpeeds(const Kernels& kernels)
 {
-    // Gammas away from 1.00 on every channel, so that no identity shortcut
-    // applies, and pseudo-random bytes that hit every table entry.
     TableSet tables{};
-    BuildChannel(tables, kRed, 200);
-    BuildChannel(tables, kGreen, 50);
-    BuildChannel(tables, kBlue, 316);
-    std::vector<uint8_t> source(3 * size_t{kSpeedPixels});
-    uint32_t state = 7;
-    for (uint8_t& b : source) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
+    BuildTimingTables(tables);
+    const std::vector<uint8_t> source = TimingBytes(3 * size_t{kSpeedPixels}, 7);
     return {FastestNsPerPixel(kernels, FrameKernel::kYuvFirstPixel, tables, source),
             FastestNsPerPixel(kernels, FrameKernel::kYuvAveraged, tables, source),
             FastestNsPerPixel(kernels, FrameKernel::kRgb24, tables, source)};

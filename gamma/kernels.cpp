@@ -137,6 +137,24 @@ std::string Describe(KernelLevel level, const std::vector<double>& us, int chose
 
 }  // namespace
 
+void BuildTimingTables(TableSet& tables)
+{
+    BuildChannel(tables, kRed, 200);
+    BuildChannel(tables, kGreen, 50);
+    BuildChannel(tables, kBlue, 316);
+}
+
+std::vector<uint8_t> TimingBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = seed;
+    for (uint8_t& b : bytes) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
 KernelChoice ChooseKernels(KernelLevel level)
 {
     const int variants = KernelVariantCount(level);
@@ -146,15 +164,8 @@ KernelChoice ChooseKernels(KernelLevel level)
 
     const Clock::time_point start = Clock::now();
     TableSet tables{};
-    BuildChannel(tables, kRed, 200);
-    BuildChannel(tables, kGreen, 50);
-    BuildChannel(tables, kBlue, 316);
-    std::vector<uint8_t> source(3 * size_t{kChoicePixels});
-    uint32_t state = 1;
-    for (uint8_t& b : source) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
+    BuildTimingTables(tables);
+    const std::vector<uint8_t> source = TimingBytes(3 * size_t{kChoicePixels}, 1);
     // Variants may share a kernel; only those that differ are timed. Both
     // YUV kernels read their tables alike; FirstPixel speaks for both.
     bool yuvDiffers = false, rgbDiffers = false;

@@ -3,7 +3,9 @@
 // match byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 #include <string>
 
 #include "gamma/gamma_tables.h"
@@ -59,6 +61,11 @@ struct KernelChoice {
     std::string report;
 };
 KernelChoice ChooseKernels(KernelLevel level);
+// What kernels are timed on at Init: tables away from 1.00 on every channel,
+// so that no identity shortcut applies, and pseudo-random bytes that hit
+// every table entry.
+void BuildTimingTables(TableSet& tables);
+std::vector<uint8_t> TimingBytes(size_t size, uint32_t seed);
 // What Init installs: ChooseKernels(BestKernelLevel()), made on the first
 // call only.
 const Kernels& BestKernels();
