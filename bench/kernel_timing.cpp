@@ -7,8 +7,9 @@
 // decoder that wrote it long ago); without, it comes from cache (as right
 // after a decoder wrote it). Every level and variant is timed by forcing it;
 // "init" is what Init installs, and the first lines (starting with #) say
-// what it chose and why. The last column is the share of a 60 fps frame
-// (16.7 ms) that one frame takes.
+// what it chose and why, and what it would choose at the lower levels that
+// have variants. The last column is the share of a 60 fps frame (16.7 ms)
+// that one frame takes.
 //
 //   zvk_kernel_timing [--samples N] [--cold] [--size WxH]... [--input FILE --format yuy2|bgr24 --size WxH]
 #include <algorithm>
@@ -172,6 +173,9 @@ int Main(int argc, char** argv)
     std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport().c_str());
     if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
         std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
+    // And what the CPUs without AVX2 choose between their BGR24 variants.
+    if (BestKernelLevel() > KernelLevel::kSse2 && HasKernelLevel(KernelLevel::kSse2))
+        std::printf("# init if sse2 were the best level: %s\n", ChooseKernels(KernelLevel::kSse2).report.c_str());
     std::printf("name\tlevel\tsize\tmedian_ms\tmin_ms\tMpixels_per_s\tpct_of_60fps_frame\n");
     if (!options.input.empty()) {
         if (options.format.empty() || options.sizes.size() != 1)
