@@ -7,14 +7,14 @@
 // decoder that wrote it long ago); without, it comes from cache (as right
 // after a decoder wrote it). Every level and variant is timed by forcing it;
 // "init" is what Init installs, and the first lines (starting with #) say
-// what it chose and why. The last column is the share of a 60 fps frame
-// (16.7 ms) that one frame takes. With --threads N every level and variant
-// is timed a second time with the frame split into N slices across N
-// threads through the slice pool (level "NAME/N-threads"; the two take turns
-// sample by sample), and the closing
-// "# threads" lines give each split's time against one thread's. --level NAME
-// (again for more) times only those levels and variants, and "init" only
-// when named.
+// what it chose and why, and what it would choose at the lower levels that
+// have variants. The last column is the share of a 60 fps frame (16.7 ms)
+// that one frame takes. With --threads N every level and variant is timed a
+// second time with the frame split into N slices across N threads through
+// the slice pool (level "NAME/N-threads"; the two take turns sample by
+// sample), and the closing "# threads" lines give each split's time against
+// one thread's. --level NAME (again for more) times only those levels and
+// variants, and "init" only when named.
 //
 //   zvk_kernel_timing [--samples N] [--cold] [--threads N] [--level NAME]... [--size WxH]...
 //                     [--input FILE --format yuy2|bgr24 --size WxH]
@@ -284,6 +284,9 @@ int Main(int argc, char** argv)
     std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport().c_str());
     if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
         std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
+    // And what the CPUs without AVX2 choose between their BGR24 variants.
+    if (BestKernelLevel() > KernelLevel::kSse2 && HasKernelLevel(KernelLevel::kSse2))
+        std::printf("# init if sse2 were the best level: %s\n", ChooseKernels(KernelLevel::kSse2).report.c_str());
     if (options.threads > 1) {
         ReportSliceChoice(options);
         if (!pool.Start(options.threads)) {

@@ -83,9 +83,13 @@ BRANCH = re.compile(r"^(j[a-z]+|loop[a-z]*)\s+([0-9a-f]+)\b")
 
 
 def disassemble(dll):
-    """{symbol: [(address, text)]} for every function objdump names."""
     out = subprocess.run([OBJDUMP, "-d", "--no-show-raw-insn", dll], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, text=True, check=True).stdout
+    return parse_disassembly(out)
+
+
+def parse_disassembly(out):
+    """{symbol: [(address, text)]} for every function objdump names."""
     functions, current = {}, None
     for line in out.splitlines():
         m = FUNCTION.match(line)
@@ -147,6 +151,7 @@ def pointer_steps(loop):
         m = STEP.match(text)
         if m:
             value = int(m.group(1), 0)
+            value -= 1 << 32 if value >= 1 << 31 else 0   # objdump prints sub $-128 as $0xffffff80
             steps.add(-value if text.startswith("sub") else value)
         m = LEA_STEP.match(text)
         if m and m.group(2) == m.group(3):

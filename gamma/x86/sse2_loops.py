@@ -4,7 +4,8 @@ the BGR24 lanes kernel as GCC inline assembly, scheduled for cores that
 issue vector instructions in order (Silvermont and its kin) and checked by
 the cost model (bench/model.py) on the others.
 
-  python3 gamma/x86/sse2_loops.py    # rewrites gamma/x86/sse2_loops.inc
+  python3 gamma/x86/sse2_loops.py          # rewrites gamma/x86/sse2_loops.inc
+  python3 gamma/x86/sse2_loops.py --check  # fails if the .inc is not what it writes
 
 Why generated: the loop runs three stages on different chunks at once (the
 index vectors of the next chunk, the scalar table sums of this one, the
@@ -347,8 +348,16 @@ def main():
         text = ['    "{}\\n\\t"'.format(x) for x in asm_text(lines)]
         out.append("#define " + name + " \\\n" + " \\\n".join(text))
         out.append("")
-    with open(os.path.join(here, "sse2_loops.inc"), "w") as f:
-        f.write("\n".join(out))
+    text = "\n".join(out)
+    path = os.path.join(here, "sse2_loops.inc")
+    if "--check" in sys.argv[1:]:
+        with open(path) as f:
+            if f.read() != text:
+                print(path + " is stale: run python3 gamma/x86/sse2_loops.py", file=sys.stderr)
+                return 1
+        return 0
+    with open(path, "w") as f:
+        f.write(text)
     return 0
 
 
