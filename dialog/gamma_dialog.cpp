@@ -190,8 +190,9 @@ void GammaDialog::OnAbout()
     // Modal to the host: its top-level window is disabled while the box
     // runs, as under any modal box, and so is this window, so that the box
     // cannot be opened twice. The host may still destroy its window and
-    // unload the library from inside the loop; this window holds the
-    // library until the loop has returned through here.
+    // unload the library from inside the loop: the windows' references to
+    // the library are let go only once no code of ours runs, so it stays
+    // until the loop has returned through here.
     HWND owner = m_hostWnd.m_hWnd ? ::GetAncestor(m_hostWnd.m_hWnd, GA_ROOT) : nullptr;
     if (!owner)
         owner = m_hWnd;
