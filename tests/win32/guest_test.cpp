@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "plugin/host_records.h"
+#include "tests/native/thread_count.h"
 #include "resources/resource_ids.h"
 
 namespace zvk {
@@ -558,18 +558,6 @@ TEST_F(GuestTest, TwoThousandLoadCyclesLeakNoTlsIndex)
     EXPECT_LT(ours.bytesPerCycle, bare.bytesPerCycle + 1024);
 }
 
-int ThreadsInProcess()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    int count = 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
-    return count;
-}
-
 // A frame big enough that one core takes well over 1 ms on any CPU: the
 // plug-in splits it across this machine's cores.
 constexpr int32_t kBigWidth = 7680;
@@ -577,17 +565,17 @@ constexpr int32_t kBigHeight = 4320;
 
 TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
 {
-    if (ThreadsInProcess() < 0 || [] { SYSTEM_INFO info; GetSystemInfo(&info); return info.dwNumberOfProcessors < 2; }())
+    if (test::ThreadsInProcess() < 0 || [] { SYSTEM_INFO info; GetSystemInfo(&info); return info.dwNumberOfProcessors < 2; }())
         GTEST_SKIP() << "one processor: frames are never split";
     std::vector<uint8_t> frame(size_t{kBigWidth} * kBigHeight * 2, 0x80);
-    const int before = ThreadsInProcess();
+    const int before = test::ThreadsInProcess();
     guest.Init();
     guest.Format(kBigWidth, kBigHeight, 0);
     guest.Frame(7, frame.data());
-    const int working = ThreadsInProcess();
+    const int working = test::ThreadsInProcess();
     EXPECT_GT(working, before) << "an 8K frame is split across threads";
     guest.d.close();
-    EXPECT_EQ(ThreadsInProcess(), before) << "Close ends every worker";
+    EXPECT_EQ(test::ThreadsInProcess(), before) << "Close ends every worker";
 
     // A host that unloads without Close: the workers hold the library, so
     // nothing runs in unmapped code; loaded again, Close ends them, and the
@@ -604,7 +592,7 @@ TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
     again.d.close();
     again.Unload();
     EXPECT_TRUE(UnloadsWithin(files.Name(), 3000));
-    EXPECT_EQ(ThreadsInProcess(), before);
+    EXPECT_EQ(test::ThreadsInProcess(), before);
 }
 
 // Latency of Process while the UI thread handles slider moves and is
