@@ -1,25 +1,4 @@
-# Cross build of the 32-bit Windows plug-in with mingw-w64 (posix threads, so
-# that std::mutex exists for GoogleTest and the test programs).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 32-bit Windows plug-in, the product, with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# The plug-in DLL links the runtime of the win32 thread model instead (see
-# plugin/CMakeLists.txt): the posix one brings the threads library, which
-# imports functions that Windows XP lacks (GetTickCount64). Its folder:
-execute_process(COMMAND i686-w64-mingw32-g++-win32 -print-file-name=libstdc++.a
-                OUTPUT_VARIABLE zvk_win32_threads_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-if(IS_ABSOLUTE "${zvk_win32_threads_libstdcxx}")
-  get_filename_component(ZVK_WIN32_THREADS_RUNTIME "${zvk_win32_threads_libstdcxx}" DIRECTORY)
-endif()
-
-# Everything static, so the DLL and the programs import only system DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(ZVK_MINGW i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "framework/module_state.h"
 
 namespace zvk::fw {
@@ -10,12 +12,21 @@ namespace {
 constexpr DWORD kPollMs = 2;
 
 // The library's own image: where its code lies.
-bool InLibraryImage(DWORD address)
+bool InLibraryImage(uintptr_t address)
 {
-    const auto base = reinterpret_cast<DWORD>(OwnModule());
+    const auto base = reinterpret_cast<uintptr_t>(OwnModule());
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     return address >= base && address - base < nt->OptionalHeader.SizeOfImage;
+}
+
+uintptr_t InstructionPointer(const CONTEXT& context)
+{
+#if defined(_WIN64)
+    return context.Rip;  // the x86-64 test build
+#else
+    return context.Eip;
+#endif
 }
 
 // True when the thread has left the library: no call into it is in
@@ -30,7 +41,7 @@ bool HasLeft(HANDLE thread)
         return false;
     CONTEXT context = {};
     context.ContextFlags = CONTEXT_CONTROL;
-    const bool left = ::GetThreadContext(thread, &context) && !LibraryCodeRunning() && !InLibraryImage(context.Eip);
+    const bool left = ::GetThreadContext(thread, &context) && !LibraryCodeRunning() && !InLibraryImage(InstructionPointer(context));
     ::ResumeThread(thread);
     return left;
 }
