@@ -9,9 +9,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
-echo "== building (native and win32)"
+# 32-bit Wine is a 32-bit Linux program: where the kernel runs none, the
+# x86-64 build of the same sources shows the same under 64-bit Wine.
+if [ "$(sh tools/arch32.sh)" = native ]; then
+  win=win32
+  shown="the 32-bit ZVK_Gamma.dll under 32-bit Wine"
+else
+  win=win64
+  shown="the x86-64 test build of ZVK_Gamma.dll under 64-bit Wine (this machine runs no 32-bit program; the shipped DLL is the 32-bit one)"
+fi
+echo "== demo of $shown"
+
+echo "== building (native and $win)"
 mkdir -p build
-for preset in native win32; do
+for preset in native $win; do
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2; } >"build/demo-$preset.log" 2>&1; then
     tail -n 40 "build/demo-$preset.log"
     echo "demo: the $preset build failed (log in build/demo-$preset.log)" >&2
@@ -23,7 +34,7 @@ out=out/demo
 width=640 height=360 frames=25
 rm -rf "$out"
 mkdir -p "$out/host/Plugins"
-cp build/win32/host/zvkhost.exe build/win32/plugin/ZVK_Gamma.dll "$out/host/"
+cp build/$win/host/zvkhost.exe build/$win/plugin/ZVK_Gamma.dll "$out/host/"
 
 echo "== generating a ${width}x${height} test clip of $frames frames in yuyv422 and bgr24"
 for fmt in yuyv422 bgr24; do
@@ -72,7 +83,7 @@ close
 SCRIPT
 
 echo "== running zvkhost.exe with ZVK_Gamma.dll under Wine (virtual display)"
-(cd "$out/host" && xvfb-run -a -s "-screen 0 1280x1024x24" ../../../build/win32/wine-run zvkhost.exe ZVK_Gamma.dll ../demo.zvk) |
+(cd "$out/host" && xvfb-run -a -s "-screen 0 1280x1024x24" ../../../build/$win/wine-run zvkhost.exe ZVK_Gamma.dll ../demo.zvk) |
   tr -d '\r' | tee "$out/host.log"
 
 for fmt in yuyv422 bgr24; do
@@ -91,9 +102,9 @@ for n in 1 2 3; do
 done
 
 {
-  echo "ZVK_Gamma demo, $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "ZVK_Gamma demo of $shown, $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
-  echo "The stand-in host loaded build/win32/plugin/ZVK_Gamma.dll under Wine and fed it"
+  echo "The stand-in host loaded build/$win/plugin/ZVK_Gamma.dll under Wine and fed it"
   echo "$frames frames of ${width}x${height} in packed YUV 4:2:2 (section 1: gamma R 2.20, G 1.80, B 1.40)"
   echo "and the same clip in 24-bit BGR (section 2: gamma R 0.60, G 1.00, B 1.60)."
   echo
