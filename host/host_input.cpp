@@ -3,8 +3,8 @@
 //   click ID [about]          mouse click at the centre of a control
 //   clickat X Y               mouse click at a screen point
 //   command ID [about]        WM_COMMAND / BN_CLICKED from that control, posted
-//   key NAME...               real keys: Enter Esc Tab Shift+Tab Left Right Up
-//                             Down Home End PageUp PageDown Alt+F4
+//   key NAME...               real keys: Enter Esc Space Tab Shift+Tab Left
+//                             Right Up Down Home End PageUp PageDown Alt+F4
 //   sysclose                  WM_SYSCOMMAND / SC_CLOSE posted to the dialog
 //   closebox                  mouse click on the dialog's caption close box
 //   drag ID TO STEPS          drags a slider's thumb to position TO
@@ -70,7 +70,8 @@ const std::map<std::string, Key>& Keys()
 {
     static const std::map<std::string, Key> keys = {
         {"Enter", {VK_RETURN, false, false, false}}, {"Esc", {VK_ESCAPE, false, false, false}},
-        {"Tab", {VK_TAB, false, false, false}},      {"Shift+Tab", {VK_TAB, true, false, false}},
+        {"Space", {VK_SPACE, false, false, false}},  {"Tab", {VK_TAB, false, false, false}},
+        {"Shift+Tab", {VK_TAB, true, false, false}},
         {"Left", {VK_LEFT, false, false, true}},     {"Right", {VK_RIGHT, false, false, true}},
         {"Up", {VK_UP, false, false, true}},         {"Down", {VK_DOWN, false, false, true}},
         {"Home", {VK_HOME, false, false, true}},     {"End", {VK_END, false, false, true}},
