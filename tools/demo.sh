@@ -16,7 +16,9 @@ if [ "$(sh tools/arch32.sh)" = native ]; then
   shown="the 32-bit ZVK_Gamma.dll under 32-bit Wine"
 else
   win=win64
-  shown="the x86-64 test build of ZVK_Gamma.dll under 64-bit Wine (this machine runs no 32-bit program; the shipped DLL is the 32-bit one)"
+  why="this machine runs no 32-bit program"
+  [ -z "${ZVK_EMULATE_32BIT:-}" ] || why="ZVK_EMULATE_32BIT is set"
+  shown="the x86-64 test build of ZVK_Gamma.dll under 64-bit Wine ($why; the shipped DLL is the 32-bit one)"
 fi
 echo "== demo of $shown"
 

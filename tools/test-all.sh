@@ -45,7 +45,7 @@ run_preset() {
   fi
   bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
-  skips=$(grep -cE '^ +[0-9]+ - .*\(Skipped\)$' "$logs/$preset-ctest.log")
+  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .*\(Skipped\)$' "$logs/$preset-ctest.log")
   passed=$((passed + total - bad - skips)); failed=$((failed + bad)); skipped=$((skipped + skips))
   echo "$preset: $((total - bad - skips)) passed, $bad failed, $skips skipped"
   [ "$bad" = 0 ] || status=1
