@@ -21,6 +21,8 @@ import re
 import statistics
 import subprocess
 import sys
+
+from native32 import require_native_32bit
 import tempfile
 
 # Red 2.00, green 0.50, blue 3.16: the gammas the benchmarks use. FFmpeg's
@@ -100,6 +102,7 @@ def main():
     timing = os.path.join(args.build, "bench", "zvk_kernel_timing")
     builds = [("native", timing, ())]
     if args.win32:
+        require_native_32bit()
         builds.append(("win32", os.path.join(args.win32, "bench", "zvk_kernel_timing.exe"),
                        (os.path.join(args.win32, "wine-run"),)))
 

@@ -17,6 +17,8 @@ import statistics
 import subprocess
 import sys
 
+from native32 import require_native_32bit
+
 # The portable YUV kernel is compute-bound: its split shows whether a second
 # core was free at all while the others were timed.
 CASES = [
@@ -54,6 +56,7 @@ def main():
 
     builds = [("x86-64", [os.path.join(args.build, "bench", "zvk_kernel_timing")])]
     if args.win32:
+        require_native_32bit()
         builds.append(("32-bit", [os.path.join(args.win32, "wine-run"),
                                   os.path.join(args.win32, "bench", "zvk_kernel_timing.exe")]))
     print(f"# load average before: {load()}; {os.cpu_count()} processors; "
