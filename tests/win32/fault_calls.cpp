@@ -20,13 +20,23 @@ std::atomic<long> gCalls[kCallCount];
 std::atomic<long> gFailed{0};
 std::atomic<const char*> gStep{"load"};
 std::atomic<const char*> gFirstFailureStep{""};
+// The steps failed calls came in (the session names a dozen).
+std::atomic<const char*> gFailedSteps[16];
 
 // Counts the call; true when the plan makes it fail, with the error set.
-bool Fails(Call call, DWORD error)
+__attribute__((always_inline)) inline bool Fails(Call call, DWORD error)
 {
     const long n = ++gCalls[call];
+    if (getenv("FAULT_TRACE"))
+        fprintf(stderr, "%s #%ld %s from DLL+0x%lx\n", kCalls[call].name, n, gStep.load(),
+                (unsigned long)((uintptr_t)__builtin_return_address(0) - gDllBase.load())); if (getenv("FAULT_TRACE")) { void* f[12]; int k = RtlCaptureStackBackTrace(0, 12, f, nullptr); for (int i = 0; i < k; ++i) fprintf(stderr, " 0x%lx", (unsigned long)((uintptr_t)f[i] - gDllBase.load())); fprintf(stderr, "\n"); }
     if (gCall.load() != call || n < gAt.load() || (n != gAt.load() && !gOnward.load()))
         return false;
+    for (std::atomic<const char*>& step : gFailedSteps) {
+        const char* none = nullptr;
+        if (step.load() == gStep.load() || step.compare_exchange_strong(none, gStep.load()))
+            break;
+    }
     if (gFailed++ == 0) {
         gFirstFailureStep = gStep.load();
         std::fprintf(stderr, "injected: %s #%ld fails (%s)\n", kCalls[call].name, n, gStep.load());
@@ -358,8 +368,18 @@ const char* FirstFailureStep()
     return gFirstFailureStep.load();
 }
 
+bool FailedIn(const char* step)
+{
+    for (const std::atomic<const char*>& failed : gFailedSteps) {
+        if (failed.load() && std::strcmp(failed.load(), step) == 0)
+            return true;
+    }
+    return false;
+}
+
 void SetStep(const char* step)
 {
+    if (getenv("FAULT_TIMES")) fprintf(stderr, "%lu %s\n", GetTickCount(), step);
     gStep = step;
 }
 

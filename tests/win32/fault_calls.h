@@ -44,8 +44,10 @@ void Disarm();
 // made to fail.
 long CallsOf(int call);
 long FailedCalls();
-// The step of the session the first failed call came in ("" before any).
+// The step of the session the first failed call came in ("" before any),
+// and whether any failed call came in the given step.
 const char* FirstFailureStep();
+bool FailedIn(const char* step);
 // The step the session is in, for the report.
 void SetStep(const char* step);
 

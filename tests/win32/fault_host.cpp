@@ -129,12 +129,12 @@ bool WatchLoads()
 
 std::atomic<long> gDllThrows{0};
 
-// C++ exceptions raised inside the DLL are counted (one that is caught there
-// harms no one; one that is not ends in the runtime's abort, reported there).
+// C++ exceptions raised (the host raises none) are counted: one the DLL
+// catches harms no one; one it does not ends in its runtime's abort,
+// reported there. Only where the runtime raises them as system exceptions.
 LONG CALLBACK CountThrows(EXCEPTION_POINTERS* info)
 {
-    if (info->ExceptionRecord->ExceptionCode == kGccException &&
-        reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress) - gDllBase.load() < gDllSize.load())
+    if (info->ExceptionRecord->ExceptionCode == kGccException)
         ++gDllThrows;
     return EXCEPTION_CONTINUE_SEARCH;
 }
@@ -300,6 +300,8 @@ struct Paths {
     std::string dll;
     std::string ini;
     std::string temp;
+    // Where the settings go when the registry cannot be read: beside the host.
+    std::string hostIni;
 };
 
 Paths PathsFor(const std::string& folder)
@@ -309,7 +311,34 @@ Paths PathsFor(const std::string& folder)
     const std::string plugins = std::string(appData) + "\\Zentavio\\Plugins\\";
     CreateDirectoryA((std::string(appData) + "\\Zentavio").c_str(), nullptr);
     CreateDirectoryA(plugins.c_str(), nullptr);
-    return {folder + kGuestName + ".dll", plugins + kGuestName + ".ini", plugins + kGuestName + ".ini.tmp"};
+    return {folder + kGuestName + ".dll", plugins + kGuestName + ".ini", plugins + kGuestName + ".ini.tmp",
+            folder + "Plugins\\" + kGuestName + ".ini"};
+}
+
+// Files in the settings folder other than ours, and the folder the
+// settings would find without the user's application-data folder; each
+// is removed, so that the next run starts without it.
+std::vector<std::string> StrayFiles(const Paths& paths)
+{
+    std::vector<std::string> found;
+    const std::string folder = paths.ini.substr(0, paths.ini.find_last_of('\\') + 1);
+    WIN32_FIND_DATAA entry;
+    const HANDLE search = FindFirstFileA((folder + "*").c_str(), &entry);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry)) {
+        const std::string path = folder + entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || path == paths.ini || path == paths.temp)
+            continue;
+        found.push_back(path);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    for (const char* elsewhere : {"\\Zentavio", "C:\\Zentavio"}) {
+        if (Exists(elsewhere))
+            found.push_back(elsewhere);
+    }
+    return found;
 }
 
 class Run {
@@ -328,7 +357,7 @@ private:
                const Model& model, bool exact);
     void MoveSlider(HWND dialog, int id, int position) const;
     void Window(const Guest& guest, const UiThread& ui, Model& model);
-    void FreshLoad(const Model& inFile);
+    void FreshLoad(const Model& inFile, bool mayStay);
 
     const Paths& paths_;
 
@@ -410,6 +439,7 @@ void Run::Window(const Guest& guest, const UiThread& ui, Model& model)
 
 void Run::Session(bool faults, const fault::Plan& plan)
 {
+    DeleteFileA(paths_.hostIni.c_str());
     WriteAll(paths_.ini, OldFile());
     WriteAll(paths_.temp, kStaleTemp);
     SetFileAttributesA(paths_.temp.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -451,8 +481,12 @@ void Run::Session(bool faults, const fault::Plan& plan)
             Problem("the DLL did not load");
         }
     }
-    const std::string name = kGuestName;
-    if (!UnloadsWithin(name, 3000))
+    // A window lets go of the library through a thread of ours, which needs
+    // a handle and a thread: without them the library stays (never unmapped
+    // under code that runs), and so it does after the fresh load.
+    const bool mayStay = faults && (plan.call == fault::kDuplicateHandle || plan.call == fault::kCreateThread) &&
+                         (fault::FailedIn("About") || fault::FailedIn("OK") || fault::FailedIn("Close"));
+    if (!UnloadsWithin(kGuestName, 3000) && !mayStay)
         Problem("the library did not leave the process after FreeLibrary");
     fault::Disarm();
     fault::SetStep("fresh load");
@@ -470,17 +504,19 @@ void Run::Session(bool faults, const fault::Plan& plan)
         Problem("the settings file is neither the old one nor what a save writes:\n" + file);
     if (!faults && inFile != &model)
         Problem("a run without faults did not save");
-    // Our temporary goes whatever happens; the stale one may stay where the
-    // calls that remove it failed.
-    if (Exists(paths_.temp) && !(ReadAll(paths_.temp) == kStaleTemp && faults &&
-                                 (plan.call == fault::kDeleteFileA || plan.call == fault::kSetFileAttributesA)))
+    // Our temporary goes whatever happens; the stale one may stay where it
+    // could not be removed. Nothing is written anywhere else.
+    if (Exists(paths_.temp) && ReadAll(paths_.temp) != kStaleTemp)
         Problem("a temporary file is left beside the settings file");
+    for (const std::string& stray : StrayFiles(paths_))
+        Problem("a file was written in the wrong place: " + stray);
     if (inFile)
-        FreshLoad(*inFile);
+        FreshLoad(*inFile, mayStay);
+    DeleteFileA(paths_.hostIni.c_str());
 }
 
 // A load without faults reads the file and works as usual.
-void Run::FreshLoad(const Model& inFile)
+void Run::FreshLoad(const Model& inFile, bool mayStay)
 {
     std::vector<uint8_t> frame;
     {
@@ -503,7 +539,7 @@ void Run::FreshLoad(const Model& inFile)
         guest.d.close();
         guest.Unload();
     }
-    if (!UnloadsWithin(kGuestName, 3000))
+    if (!UnloadsWithin(kGuestName, 3000) && !mayStay)
         Problem("a fresh load did not leave the process");
 }
 
@@ -619,6 +655,14 @@ bool OwnPrefix()
         return false;
     const DWORD one = 1;
     RegSetValueExA(key, "StoreInUsersFolder", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    RegCloseKey(key);
+    // Windows the display's manager does not handle: Wine then waits for no
+    // word from a manager that Xvfb lacks (2 s per window destroyed). Read
+    // when a process starts, so the runs after the first see it.
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr))
+        return false;
+    RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
     RegCloseKey(key);
     return true;
 }
