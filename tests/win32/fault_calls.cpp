@@ -24,12 +24,9 @@ std::atomic<const char*> gFirstFailureStep{""};
 std::atomic<const char*> gFailedSteps[16];
 
 // Counts the call; true when the plan makes it fail, with the error set.
-__attribute__((always_inline)) inline bool Fails(Call call, DWORD error)
+bool Fails(Call call, DWORD error)
 {
     const long n = ++gCalls[call];
-    if (getenv("FAULT_TRACE"))
-        fprintf(stderr, "%s #%ld %s from DLL+0x%lx\n", kCalls[call].name, n, gStep.load(),
-                (unsigned long)((uintptr_t)__builtin_return_address(0) - gDllBase.load())); if (getenv("FAULT_TRACE")) { void* f[12]; int k = RtlCaptureStackBackTrace(0, 12, f, nullptr); for (int i = 0; i < k; ++i) fprintf(stderr, " 0x%lx", (unsigned long)((uintptr_t)f[i] - gDllBase.load())); fprintf(stderr, "\n"); }
     if (gCall.load() != call || n < gAt.load() || (n != gAt.load() && !gOnward.load()))
         return false;
     for (std::atomic<const char*>& step : gFailedSteps) {
@@ -379,7 +376,6 @@ bool FailedIn(const char* step)
 
 void SetStep(const char* step)
 {
-    if (getenv("FAULT_TIMES")) fprintf(stderr, "%lu %s\n", GetTickCount(), step);
     gStep = step;
 }
 
