@@ -355,7 +355,7 @@ private:
     // Runs one frame of the format in the section; checks what became of it.
     void Frame(const Guest& guest, const Format& format, int64_t section, std::vector<uint8_t>& frame,
                const Model& model, bool exact);
-    void MoveSlider(HWND dialog, int id, int position) const;
+    void MoveSlider(const UiThread& ui, HWND dialog, int id, int position) const;
     void Window(const Guest& guest, const UiThread& ui, Model& model);
     void FreshLoad(const Model& inFile, bool mayStay);
 
@@ -387,9 +387,12 @@ void Run::Frame(const Guest& guest, const Format& format, int64_t section, std::
             " is neither left as it was nor corrected with its section's tables");
 }
 
-void Run::MoveSlider(HWND dialog, int id, int position) const
+// The window's thread takes the refreshes it posted itself first: a full
+// refresh between the two messages would put the slider back.
+void Run::MoveSlider(const UiThread& ui, HWND dialog, int id, int position) const
 {
     const HWND slider = GetDlgItem(dialog, id);
+    ui.Pump(20);
     SendMessageA(slider, TBM_SETPOS, TRUE, position);
     SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(slider));
 }
@@ -403,14 +406,15 @@ void Run::Window(const Guest& guest, const UiThread& ui, Model& model)
     if (!dialog)
         return;
     fault::SetStep("sliders");
-    MoveSlider(dialog, IDC_SLIDER_RED, 170);
-    MoveSlider(dialog, IDC_SLIDER_GREEN, 60);
-    MoveSlider(dialog, IDC_SLIDER_BLUE, 100);
+    MoveSlider(ui, dialog, IDC_SLIDER_RED, 170);
+    MoveSlider(ui, dialog, IDC_SLIDER_GREEN, 60);
+    MoveSlider(ui, dialog, IDC_SLIDER_BLUE, 100);
     fault::SetStep("link box");
     const HWND link = GetDlgItem(dialog, IDC_LINK);
+    ui.Pump(20);
     SendMessageA(link, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_LINK, BN_CLICKED), reinterpret_cast<LPARAM>(link));
-    MoveSlider(dialog, IDC_SLIDER_RED, 40);
+    MoveSlider(ui, dialog, IDC_SLIDER_RED, 40);
     const int32_t linked = PositionToGamma(40);
     model.edited = true;
     model.edit = {linked, linked, linked, 1, 1};
