@@ -23,6 +23,7 @@
 #include <winternl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +47,8 @@ using fault::kCalls;
 
 constexpr char kGuestName[] = "fault_guest";
 constexpr DWORD kRunTimeoutMs = 20000;
-// What a failed call of the runtime's exception machinery raises on x86-64.
+// The system exception a C++ throw raises where the runtime unwinds through
+// the system (x86-64); the 32-bit runtime unwinds by itself.
 constexpr DWORD kGccException = 0x20474343;
 
 // ---- the import table
