@@ -1,5 +1,7 @@
 #include "dialog/curve_view.h"
 
+#include <new>
+
 #include "dialog/curve_points.h"
 
 namespace zvk {
@@ -33,8 +35,11 @@ CurveView::CurveView(fw::CStatic* pControl) : m_pControl(pControl)
         m_nWidth = m_nHeight = 0;
         return;
     }
-    m_pPoints.reset(new POINT[static_cast<size_t>(m_nWidth)]);
-    m_rows.reset(new int32_t[static_cast<size_t>(m_nWidth)]);
+    m_pPoints.reset(new (std::nothrow) POINT[static_cast<size_t>(m_nWidth)]);
+    m_rows.reset(new (std::nothrow) int32_t[static_cast<size_t>(m_nWidth)]);
+    // Without memory for its points the curve is not drawn.
+    if (!m_pPoints || !m_rows)
+        return;
     for (int32_t i = 0; i < m_nWidth; ++i)
         m_pPoints[i] = {i, 0};
     fw::CClientDC client(m_pControl->m_hWnd);

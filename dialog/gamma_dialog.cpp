@@ -1,5 +1,7 @@
 #include "dialog/gamma_dialog.h"
 
+#include <new>
+
 #include "dialog/curve_points.h"
 #include "dialog/slider_scale.h"
 #include "resources/resource_ids.h"
@@ -119,7 +121,7 @@ BOOL GammaDialog::OnInitDialog()
 {
     PlaceWindow();
     m_live.TakeSnapshot();
-    m_pCurveView = std::make_unique<CurveView>(&m_curvePicture);
+    m_pCurveView.reset(new (std::nothrow) CurveView(&m_curvePicture));
     for (const fw::CSliderCtrl* slider : {&m_sldRed, &m_sldGreen, &m_sldBlue})
         slider->SetRange(kSliderMin, kSliderMax, TRUE);
     // Page size 0: a click into the channel or Page Up/Down moves nothing.

@@ -37,6 +37,25 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     // Handlers run from the host's message loop, outside any entry point:
     // whatever they load (the About box) must come from this library.
     ModuleStateGuard guard;
+    try {
+        return Route(window, message, wParam, lParam);
+    } catch (...) {
+        // Memory ran out in a handler (std::bad_alloc, the only exception
+        // our code raises): a window that could not initialise does not
+        // open; any other message is dropped.
+        if (message == WM_INITDIALOG) {
+            const auto* self = reinterpret_cast<CDialog*>(lParam);
+            if (self->modeless_)
+                ::DestroyWindow(window);
+            else
+                ::EndDialog(window, -1);
+        }
+        return FALSE;
+    }
+}
+
+INT_PTR CDialog::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);

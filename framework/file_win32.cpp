@@ -2,6 +2,8 @@
 // new file takes the old one's place. Only calls that Windows 9x has too.
 #include <windows.h>
 
+#include <new>
+
 #include "framework/system_files.h"
 
 namespace zvk::fw {
@@ -12,7 +14,7 @@ constexpr size_t kPiece = size_t{1} << 30;
 
 class Win32File final : public File {
 public:
-    explicit Win32File(HANDLE handle) : handle_(handle) {}
+    Win32File() = default;
     ~Win32File() override
     {
         if (handle_ != INVALID_HANDLE_VALUE)
@@ -67,8 +69,7 @@ public:
         return flushed && closed;
     }
 
-private:
-    HANDLE handle_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 // Without sharing: while another program has the file open, opening fails
@@ -78,11 +79,18 @@ HANDLE Open(const std::string& path, DWORD access, DWORD disposition)
     return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::unique_ptr<File> Owned(HANDLE handle)
+// The owner is made before the file is opened: a file truncated and then
+// dropped for want of memory would lose the settings.
+std::unique_ptr<Win32File> NewFile()
 {
-    if (handle == INVALID_HANDLE_VALUE)
+    return std::unique_ptr<Win32File>(new (std::nothrow) Win32File);
+}
+
+std::unique_ptr<File> Opened(std::unique_ptr<Win32File> file)
+{
+    if (!file || file->handle_ == INVALID_HANDLE_VALUE)
         return nullptr;
-    return std::make_unique<Win32File>(handle);
+    return file;
 }
 
 // Attributes a replaced file hands on to its successor.
@@ -93,7 +101,10 @@ class Win32FileSystem final : public FileSystem {
 public:
     std::unique_ptr<File> OpenForReading(const std::string& path) override
     {
-        return Owned(Open(path, GENERIC_READ, OPEN_ALWAYS));
+        std::unique_ptr<Win32File> file = NewFile();
+        if (file)
+            file->handle_ = Open(path, GENERIC_READ, OPEN_ALWAYS);
+        return Opened(std::move(file));
     }
 
     // Truncating an existing file keeps its attributes (and a hidden or
@@ -101,12 +112,13 @@ public:
     // looked at first: Wine run as root would open such a file.
     std::unique_ptr<File> CreateForWriting(const std::string& path) override
     {
-        if (IsReadOnly(path))
+        std::unique_ptr<Win32File> file = NewFile();
+        if (!file || IsReadOnly(path))
             return nullptr;
-        HANDLE handle = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
-            handle = Open(path, GENERIC_WRITE, CREATE_NEW);
-        return Owned(handle);
+        file->handle_ = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
+        if (file->handle_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+            file->handle_ = Open(path, GENERIC_WRITE, CREATE_NEW);
+        return Opened(std::move(file));
     }
 
     // MoveFileExA exists on Windows 9x but does nothing there: false.

@@ -19,7 +19,9 @@ public:
     void Release();
 
 private:
-    void* impl_;
+    // The system's lock lives in the object: made in a static constructor,
+    // it must not need memory (a failed allocation there would end the host).
+    alignas(8) unsigned char impl_[64];
 };
 
 class LockGuard {

@@ -1,29 +1,35 @@
 #include <mutex>
+#include <new>
 
 #include "framework/lock.h"
 
 namespace zvk::fw {
 
-Lock::Lock() : impl_(new std::mutex) {}
+static_assert(sizeof(std::mutex) <= 64 && alignof(std::mutex) <= 8, "the lock fits its storage");
+
+Lock::Lock()
+{
+    new (impl_) std::mutex;
+}
 
 Lock::~Lock()
 {
-    delete static_cast<std::mutex*>(impl_);
+    std::launder(reinterpret_cast<std::mutex*>(impl_))->~mutex();
 }
 
 void Lock::Acquire()
 {
-    static_cast<std::mutex*>(impl_)->lock();
+    std::launder(reinterpret_cast<std::mutex*>(impl_))->lock();
 }
 
 bool Lock::TryAcquire()
 {
-    return static_cast<std::mutex*>(impl_)->try_lock();
+    return std::launder(reinterpret_cast<std::mutex*>(impl_))->try_lock();
 }
 
 void Lock::Release()
 {
-    static_cast<std::mutex*>(impl_)->unlock();
+    std::launder(reinterpret_cast<std::mutex*>(impl_))->unlock();
 }
 
 }  // namespace zvk::fw

@@ -4,30 +4,31 @@
 
 namespace zvk::fw {
 
-Lock::Lock() : impl_(new CRITICAL_SECTION)
+static_assert(sizeof(CRITICAL_SECTION) <= 64 && alignof(CRITICAL_SECTION) <= 8, "the lock fits its storage");
+
+Lock::Lock()
 {
-    InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+    InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
 }
 
 Lock::~Lock()
 {
-    DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-    delete static_cast<CRITICAL_SECTION*>(impl_);
+    DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
 }
 
 void Lock::Acquire()
 {
-    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+    EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
 }
 
 bool Lock::TryAcquire()
 {
-    return TryEnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_)) != FALSE;
+    return TryEnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_)) != FALSE;
 }
 
 void Lock::Release()
 {
-    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+    LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
 }
 
 }  // namespace zvk::fw

@@ -24,6 +24,7 @@ public:
     ResourceModuleSlot(const ResourceModuleSlot&) = delete;
     ResourceModuleSlot& operator=(const ResourceModuleSlot&) = delete;
 
+    bool Exists() const { return index_ != TLS_OUT_OF_INDEXES; }
     HINSTANCE Get() const
     {
         return index_ == TLS_OUT_OF_INDEXES ? nullptr : static_cast<HINSTANCE>(::TlsGetValue(index_));
@@ -52,6 +53,11 @@ HINSTANCE OwnModule()
 
 HINSTANCE ResourceModule()
 {
+    // Without a slot (the process had no TLS index left at load) only our
+    // own code asks, from inside a guard: the host's templates are never
+    // ours to show.
+    if (!gResourceModule.Exists())
+        return LibraryCodeRunning() ? OwnModule() : GetModuleHandleA(nullptr);
     const HINSTANCE module = gResourceModule.Get();
     return module ? module : GetModuleHandleA(nullptr);
 }

@@ -47,7 +47,14 @@ LiveSettings::FrameView LiveSettings::EnterSection(int64_t sectionId)
                 nullptr, frameSection_.load(std::memory_order_relaxed)};
     const SettingsRecord before = store_.current;
     const bool first = !HasSection();
-    const bool switched = store_.SelectSection(sectionId) != 0;
+    const int32_t selected = store_.SelectSection(sectionId);
+    if (selected < 0) {
+        // No memory for the new section: this frame is left as it is, and
+        // a later one tries again.
+        lock_.Release();
+        return {false, false, nullptr, sectionId};
+    }
+    const bool switched = selected != 0;
     if (switched) {
         // What the window set before the first frame is what the first
         // section starts with; the other fields come from its record.

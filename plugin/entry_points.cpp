@@ -144,14 +144,27 @@ void Close()
     gState.live.Save();
 }
 
+// What the host calls. Memory that runs out in the middle of a call ends
+// that call (std::bad_alloc is the only exception our code raises); the
+// host never sees it, and the state each step leaves is whole.
+template <auto Entry, class... Args>
+auto Guarded(Args... args) noexcept
+{
+    try {
+        return Entry(args...);
+    } catch (...) {
+        return decltype(Entry(args...))();
+    }
+}
+
 const PluginDescriptor* Descriptor()
 {
     // Windows-1251 bytes, spelled out so that the source's own encoding
     // cannot change them.
     static const char kTitle[] = "\xCA\xEE\xF0\xF0\xE5\xEA\xF6\xE8\xFF \xE3\xE0\xEC\xEC\xFB RGB";
     static const char kDescription[] = "\xCA\xEE\xF0\xF0\xE5\xEA\xF6\xE8\xFF \xE3\xE0\xEC\xEC\xFB RGB.";
-    static const PluginDescriptor descriptor = {kTitle, kDescription, Init,       SetFormat,
-                                                Process, NoOp,         ShowDialog, Close};
+    static const PluginDescriptor descriptor = {kTitle,           kDescription,     Guarded<Init>,       Guarded<SetFormat>,
+                                                Guarded<Process>, Guarded<NoOp>,    Guarded<ShowDialog>, Guarded<Close>};
     return &descriptor;
 }
 

@@ -30,15 +30,22 @@ bool InstanceAfter(const std::string& commandLine, const char* option, std::stri
 void ResolvePath(LocationPlatform& platform, const std::string& baseName, SettingsLocation& location)
 {
     bool ntFamily = false;
-    if (!platform.QueryPlatform(ntFamily))
+    if (baseName.empty() || !platform.QueryPlatform(ntFamily))
         return;
     const uint32_t inUsersFolder = platform.StoreInUsersFolder();
 
+    // A name or folder the system could not give forms no path either: the
+    // file would land in the current folder or at the root of a drive.
     std::string folder;
     if (ntFamily && inUsersFolder != 0) {
-        folder = platform.AppDataFolder() + "\\Zentavio\\";
+        folder = platform.AppDataFolder();
+        if (folder.empty())
+            return;
+        folder += "\\Zentavio\\";
     } else {
         folder = platform.HostExecutablePath();
+        if (folder.empty())
+            return;
         const size_t slash = folder.rfind('\\');
         folder.erase(slash == std::string::npos ? 0 : slash + 1);
     }

@@ -53,6 +53,23 @@ void SettingsStore::UsePlatform(LocationPlatform* locationQueries, FileSystem* f
 
 void SettingsStore::Load(const std::string& baseName, SectionCallback callback)
 {
+    try {
+        LoadFile(baseName, callback);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out part-way: as for a file that cannot be read, the
+        // session runs on the built-in defaults and the file is left alone.
+        records.clear();
+        snapshot.clear();
+        snapshotHeld = false;
+        currentIndex = -1;
+        current = defaults = kBuiltInDefaults;
+        text.ClearReadText();
+        fileLeftAlone = true;
+    }
+}
+
+void SettingsStore::LoadFile(const std::string& baseName, SectionCallback callback)
+{
     sectionCallback = callback;
     if (locationPlatform)
         ResolvePath(*locationPlatform, baseName, location);
@@ -133,14 +150,26 @@ int32_t SettingsStore::SelectSection(int64_t sectionId)
 {
     if (HasCurrent() && records[static_cast<size_t>(currentIndex)].sectionId == sectionId)
         return 0;
-    CommitCurrent();
-    currentIndex = -1;
+    int32_t found = -1;
     for (size_t i = 0; i < records.size(); ++i) {
         if (records[i].sectionId == sectionId) {
-            currentIndex = static_cast<int32_t>(i);
+            found = static_cast<int32_t>(i);
             break;
         }
     }
+    // Room for a new section in both lists first: without it, the section
+    // before stays current and nothing changes.
+    if (found == -1) {
+        try {
+            records.reserve(records.size() + 1);
+            if (snapshotHeld)
+                snapshot.reserve(snapshot.size() + 1);
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
+    }
+    CommitCurrent();
+    currentIndex = found;
     if (currentIndex == -1) {
         SettingsRecord fresh = defaults;
         fresh.sectionId = sectionId;

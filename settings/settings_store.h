@@ -54,7 +54,8 @@ public:
     void UsePlatform(LocationPlatform* location, FileSystem* files);
 
     void Load(const std::string& baseName, SectionCallback callback);
-    // 1 when another section became current, 0 when it already was.
+    // 1 when another section became current, 0 when it already was, -1
+    // when a new section found no memory (the one before stays current).
     int32_t SelectSection(int64_t sectionId);
     void Save();
 
@@ -80,6 +81,7 @@ public:
     const SettingDescriptor settingsTable[kSettingsRows];
 
 private:
+    void LoadFile(const std::string& baseName, SectionCallback callback);
     void CommitCurrent();
     void LoadCurrent();
     bool HasCurrent() const;

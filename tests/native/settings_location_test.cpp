@@ -85,11 +85,33 @@ TEST(SettingsLocation, NameAndFolderEdges)
     EXPECT_EQ(location.filePath, "Plugins\\zvk_GAMMA.ini") << "the letter case of the name stays";
     EXPECT_EQ(location.baseName, "zvk_GAMMA");
 
-    system.exePath = "C:\\TV\\tvhost.exe";
-    system.usersFolderValue = 1;
-    system.appData = "";  // the system's answer is used as it comes
-    ResolvePath(system, "ZVK_Gamma", location);
-    EXPECT_EQ(location.filePath, "\\Zentavio\\Plugins\\ZVK_Gamma.ini");
+}
+
+// A query that failed gives an empty text: no path then, as for an unknown
+// version, rather than a file in the current folder or at a drive's root.
+TEST(SettingsLocation, AnEmptyAnswerFormsNoPath)
+{
+    const struct {
+        const char* what;
+        uint32_t registry;
+        const char* appData;
+        const char* exePath;
+        const char* baseName;
+    } cases[] = {
+        {"application-data folder", 1, "", "C:\\TV\\tvhost.exe", "ZVK_Gamma"},
+        {"host executable", 0, "C:\\Users\\viewer", "", "ZVK_Gamma"},
+        {"library name", 0, "C:\\Users\\viewer", "C:\\TV\\tvhost.exe", ""},
+    };
+    for (const auto& c : cases) {
+        fake::System system;
+        system.usersFolderValue = c.registry;
+        system.appData = c.appData;
+        system.exePath = c.exePath;
+        SettingsLocation location;
+        ResolvePath(system, c.baseName, location);
+        EXPECT_TRUE(location.filePath.empty()) << c.what << ": " << location.filePath;
+        EXPECT_TRUE(system.foldersAskedFor.empty()) << c.what;
+    }
 }
 
 TEST(SettingsLocation, AnUnknownVersionChangesNothing)

@@ -12,58 +12,13 @@
 #include <vector>
 
 #include "tests/native/built_tables.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZVK_COUNT_ALLOCATIONS 0
-#else
-#define ZVK_COUNT_ALLOCATIONS 1
-#endif
-
-#if ZVK_COUNT_ALLOCATIONS
-namespace {
-
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void* Allocate(std::size_t size)
-{
-    if (counting.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    return Allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-#endif
+#include "tests/native/test_new.h"
 
 namespace zvk {
 namespace {
+
+using test::allocations;
+using test::counting;
 
 TEST(SlicePool, SplitFramesAllocateNothing)
 {
