@@ -30,16 +30,20 @@ build_preset() {
   return 1
 }
 
-# Configures, builds and tests one preset, adding its counts to the totals.
-# Optional further words wrap the test run (xvfb-run for the Windows builds).
-run_preset() {
+# Runs one preset's tests (optional further words wrap ctest: xvfb-run for
+# the Windows builds) into its log, quietly.
+test_preset() {
   local preset=$1; shift
-  step "preset $preset"
-  build_preset "$preset" || return
-  "$@" ctest --preset "$preset" 2>&1 | tee "$logs/$preset-ctest.log" | grep -E 'tests passed|\*\*\*|\(Skipped\)'
-  local line total bad skips
+  "$@" ctest --preset "$preset" >"$logs/$preset-ctest.log" 2>&1
+}
+
+# Shows a preset's failures and skips and adds its counts to the totals.
+count_preset() {
+  local preset=$1 line total bad skips
+  grep -E 'tests passed|\*\*\*|\(Skipped\)' "$logs/$preset-ctest.log"
   line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$logs/$preset-ctest.log" | tail -n 1)
   if [ -z "$line" ]; then
+    tail -n 20 "$logs/$preset-ctest.log"
     fail_step "$preset: ctest ran no test"
     return
   fi
@@ -51,8 +55,18 @@ run_preset() {
   [ "$bad" = 0 ] || status=1
 }
 
+run_preset() {
+  local preset=$1; shift
+  step "preset $preset"
+  build_preset "$preset" || return
+  test_preset "$preset" "$@"
+  count_preset "$preset"
+}
+
 arch32=$(sh tools/arch32.sh)
-display=(xvfb-run -a -s "-screen 0 1280x1024x24")
+# Runs a command on a virtual display found from number $1 up: two runs
+# starting at once from different numbers never take the same one.
+on_display() { local from=$1; shift; xvfb-run -a -n "$from" -s "-screen 0 1280x1024x24" "$@"; }
 
 run_preset native
 run_preset native-sanitize
@@ -77,18 +91,23 @@ else
 fi
 
 # The Windows-side tests in the x86-64 build of the same sources: 64-bit
-# Wine runs on every machine. Wine needs a display for windows; a virtual
-# one serves each run.
-run_preset win64 "${display[@]}"
-
-# The shipped i686 build: always built (the release compares its DLL), its
-# tests run under 32-bit Wine where 32-bit programs run natively; under
-# emulation Wine takes tens of minutes and its timings mean nothing.
-if [ "$arch32" = native ]; then
-  run_preset win32 "${display[@]}"
+# Wine runs on every machine. The shipped i686 build is always built (the
+# release compares its DLL); its tests run under 32-bit Wine where 32-bit
+# programs run natively: under emulation Wine takes hours and its timings
+# mean nothing. Wine needs a display for windows: each build's tests get a
+# virtual one, and the two run side by side (they mostly wait on windows).
+step "presets win64 and win32"
+build_preset win64 && win64_built=1
+if build_preset win32 && [ "$arch32" = native ]; then
+  [ -z "${win64_built:-}" ] || test_preset win64 on_display 140 &
+  test_preset win32 on_display 120
+  wait
+  [ -z "${win64_built:-}" ] || count_preset win64
+  count_preset win32
 else
-  step "preset win32"
-  build_preset win32 && skip "win32 (the i686 DLL's tests under 32-bit Wine): this machine runs no 32-bit program natively; the win64 build ran the same tests"
+  [ -z "${win64_built:-}" ] || { test_preset win64 on_display 140; count_preset win64; }
+  [ "$arch32" = native ] ||
+    skip "win32 (the i686 DLL's tests under 32-bit Wine): this machine runs no 32-bit program natively; the win64 build ran the same tests"
 fi
 
 # The release zip from a clean build folder of its own (its DLL must be the

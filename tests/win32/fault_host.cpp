@@ -586,16 +586,15 @@ Outcome RunChild(const std::string& arguments, const std::string& log)
     return outcome;
 }
 
-// The points of a function with `calls` calls that the sample tries: the
-// first two, the last, and a spread between.
+// The points of a function with `calls` calls that the sample tries: all
+// of one or two; of more, the first, the middle and the last.
 std::vector<long> SamplePoints(long calls)
 {
+    if (calls > 2)
+        return {1, (calls + 1) / 2, calls};
     std::vector<long> points;
-    const long step = calls > 24 ? calls / 8 : 1;
-    for (long n = 1; n <= calls; n += (n < 3 ? 1 : step))
+    for (long n = 1; n <= calls; ++n)
         points.push_back(n);
-    if (!points.empty() && points.back() != calls)
-        points.push_back(calls);
     return points;
 }
 
