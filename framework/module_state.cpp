@@ -43,6 +43,8 @@ const ResourceModuleSlot gResourceModule;
 // Calls from outside into the library now in progress, on every thread.
 std::atomic<long> gEntries{0};
 
+std::atomic<bool> gProcessExiting{false};
+
 }  // namespace
 
 HINSTANCE OwnModule()
@@ -59,6 +61,16 @@ HINSTANCE ResourceModule()
 bool LibraryCodeRunning()
 {
     return gEntries.load() != 0;
+}
+
+void NoteDetach(bool processExit)
+{
+    gProcessExiting.store(processExit);
+}
+
+bool ProcessExiting()
+{
+    return gProcessExiting.load();
 }
 
 std::string ModuleBaseName(HMODULE module)

@@ -1,3 +1,5 @@
+#include <new>
+
 #include "framework/module_state.h"
 #include "framework/system_files.h"
 #include "framework/system_location.h"
@@ -6,7 +8,28 @@
 namespace zvk {
 namespace {
 
-PluginState gState;
+// Made when the library loads; taken down only when FreeLibrary unloads it.
+// At process exit the window's thread has been killed, perhaps inside a
+// drawing call that holds the window system's locks: the dialog's clean-up
+// would wait for them forever. The system takes everything back then.
+class StateHolder {
+public:
+    StateHolder() { new (storage_) PluginState; }
+    ~StateHolder()
+    {
+        if (!fw::ProcessExiting())
+            Get().~PluginState();
+    }
+    StateHolder(const StateHolder&) = delete;
+    StateHolder& operator=(const StateHolder&) = delete;
+    PluginState& Get() { return *std::launder(reinterpret_cast<PluginState*>(storage_)); }
+
+private:
+    alignas(PluginState) unsigned char storage_[sizeof(PluginState)];
+};
+
+StateHolder gHolder;
+PluginState& gState = gHolder.Get();
 
 // How long Close waits for the settings window's thread.
 constexpr DWORD kCloseWaitMs = 2000;
