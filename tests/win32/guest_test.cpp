@@ -968,6 +968,7 @@ TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
         Guest host(files.Dll());
         ASSERT_TRUE(host.Loaded());
         host.Init();
+        host.Format(64, 16, kBgr24);
         HWND lost = nullptr;
         std::thread([&] {
             const DialogParams params = {ui.Host()};
@@ -980,10 +981,19 @@ TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
             ShowDialog(host, ui);
             const HWND dialog = ui.Dialog();
             ASSERT_TRUE(dialog) << "ShowDialog opened no window";
-            MoveSlider(dialog, IDC_SLIDER_RED, 130);
+            MoveSlider(dialog, IDC_SLIDER_RED, 200);
             ui.Pump(100);
-            EXPECT_EQ(TextOf(dialog, IDC_TEXT_GREEN), "2.00") << "the linked sliders follow a move";
-            EXPECT_EQ(SmallFrame(host, 7), kAt200);
+            EXPECT_EQ(TextOf(dialog, IDC_TEXT_GREEN), "10.00") << "the linked sliders follow a move";
+            EXPECT_EQ(SmallFrame(host, 7), std::vector<uint8_t>({248, 238, 222})) << "frames follow it";
+            // Tab reaches the dialog manager only through the keyboard hook,
+            // which must now be on this thread.
+            const HWND slider = GetDlgItem(dialog, IDC_SLIDER_RED);
+            HWND focus = nullptr;
+            ui.Run([slider] { SetFocus(slider); });
+            PostMessageA(slider, WM_KEYDOWN, VK_TAB, 0);
+            ui.Pump(50);
+            ui.Run([&focus] { focus = GetFocus(); });
+            EXPECT_TRUE(focus && focus != slider) << "Tab left the focus on the slider";
             ClickOnUi(ui, dialog, IDC_OK);
             EXPECT_FALSE(IsWindow(dialog));
         }
