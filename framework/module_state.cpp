@@ -87,9 +87,12 @@ std::string ModuleBaseName(HMODULE module)
     return name;
 }
 
-ModuleStateGuard::ModuleStateGuard() : previous_(gResourceModule.Get())
+ModuleStateGuard::ModuleStateGuard()
 {
+    // Counted before anything else: a thread letting go of the library takes
+    // a count of zero, with this thread outside our code, as safe to unmap.
     gEntries.fetch_add(1);
+    previous_ = gResourceModule.Get();
     gResourceModule.Set(OwnModule());
 }
 
