@@ -140,6 +140,7 @@ int32_t SetFormat(const FrameFormat* format)
             gState.slicePool.Start(slices);
         plan.slices = slices < gState.slicePool.Threads() ? slices : gState.slicePool.Threads();
         gState.framePlan.store(Packed(plan), std::memory_order_release);
+        gState.live.MakeRoom();
     }
     return 1;
 }

@@ -56,6 +56,10 @@ public:
     void Load(const std::string& baseName, SectionCallback callback);
     // 1 when another section became current, 0 when it already was.
     int32_t SelectSection(int64_t sectionId);
+    // Makes room for `spare` more sections (and their snapshot records while
+    // a snapshot is held), so that selecting that many new sections
+    // allocates nothing; allocates only when less than half of it is left.
+    void ReserveSections(size_t spare);
     void Save();
 
     // For the dialog: the state at opening, for Cancel. A snapshot belongs
