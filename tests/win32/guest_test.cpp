@@ -210,27 +210,29 @@ bool UnloadsWithin(const std::string& name, DWORD ms)
 // The settings window among a thread's windows: the #32770 with the red
 // slider; with about, the About box: the #32770 with an OK button and no
 // slider.
+struct DialogSearch {
+    bool about;
+    HWND found;
+};
+
+BOOL CALLBACK VisitForDialog(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(lParam);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) != "#32770")
+        return TRUE;
+    const bool about = GetDlgItem(window, IDOK) != nullptr && GetDlgItem(window, IDC_SLIDER_RED) == nullptr;
+    if (about != search->about)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 HWND DialogOf(DWORD thread, bool about = false)
 {
-    struct Search {
-        bool about;
-        HWND found;
-    } search = {about, nullptr};
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM lParam) -> BOOL {
-            auto* wanted = reinterpret_cast<Search*>(lParam);
-            char name[16] = {};
-            GetClassNameA(window, name, sizeof name);
-            if (std::string(name) != "#32770")
-                return TRUE;
-            const bool isAbout = GetDlgItem(window, IDOK) != nullptr && GetDlgItem(window, IDC_SLIDER_RED) == nullptr;
-            if (isAbout != wanted->about)
-                return TRUE;
-            wanted->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search = {about, nullptr};
+    EnumThreadWindows(thread, VisitForDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -420,6 +422,12 @@ private:
     std::thread thread_;
 };
 
+DWORD WINAPI RunCall(void* call)
+{
+    (*static_cast<const std::function<void()>*>(call))();
+    return 0;
+}
+
 // Runs call on a thread of its own and returns the milliseconds it took.
 // One that is not done within ms ends the process with a report: a call
 // stuck under the loader lock would hang everything after it, the process's
@@ -427,11 +435,7 @@ private:
 DWORD MustFinishWithin(DWORD ms, const char* what, const std::function<void()>& call)
 {
     const DWORD start = GetTickCount();
-    const auto run = [](void* f) -> DWORD {
-        (*static_cast<const std::function<void()>*>(f))();
-        return 0;
-    };
-    const HANDLE worker = CreateThread(nullptr, 0, run, const_cast<std::function<void()>*>(&call), 0, nullptr);
+    const HANDLE worker = CreateThread(nullptr, 0, RunCall, const_cast<std::function<void()>*>(&call), 0, nullptr);
     if (!worker || WaitForSingleObject(worker, ms) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "\nFATAL: %s: not done after %lu ms\n", what, static_cast<unsigned long>(ms));
         std::fflush(stderr);
