@@ -72,7 +72,7 @@ void GammaDialog::DoDataExchange(fw::DataExchange& exchange)
 
 void GammaDialog::Show(HWND hostWindow)
 {
-    if (m_hWnd) {
+    if (m_hWnd && !ForgetLostWindow()) {
         SetFocus();
         FlashCaption(2);
         return;
@@ -95,7 +95,7 @@ void GammaDialog::FlashCaption(int n)
 bool GammaDialog::DestroyFromAnyThread(DWORD timeoutMs)
 {
     const HWND window = m_hWnd;
-    if (!window)
+    if (!window || ForgetLostWindow())
         return true;
     if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
         DestroyWindow();
@@ -217,10 +217,24 @@ void GammaDialog::OnDestroy()
     RECT rect = {};
     GetWindowRect(&rect);
     m_live.SetDialogPos(rect.left, rect.top);
+    LetGoOfWindowParts();
+    Default();
+}
+
+void GammaDialog::OnWindowLost()
+{
+    // Its position went with it; so did the About box, on the same thread.
+    m_aboutBox.ForgetLostWindow();
+    LetGoOfWindowParts();
+}
+
+// What the open window holds besides its handle: the frames' refresh
+// target, the poster thread, the curve's bitmap.
+void GammaDialog::LetGoOfWindowParts()
+{
     m_live.SetRefreshWindow(nullptr);
     m_refreshPoster.Stop();
     m_pCurveView.reset();
-    Default();
 }
 
 void GammaDialog::PostNcDestroy()

@@ -35,13 +35,15 @@ public:
     GammaDialog(LiveSettings& live, const GammaTables& tables);
     ~GammaDialog() override;
 
-    // Opens the window over the host's, or brings an open one forward.
+    // Opens the window over the host's, or brings an open one forward. A
+    // window lost with its thread counts as closed.
     void Show(HWND hostWindow);
     // Toggles the caption 2 * n times, 60 ms apart (at least once).
     void FlashCaption(int n);
     // Destroys the window from any thread, on the thread that owns it, as
     // OK does (the position is stored, nothing restored). Waits at most
     // timeoutMs for that thread; false when the window is still open then.
+    // A window lost with its thread is let go of here.
     bool DestroyFromAnyThread(DWORD timeoutMs);
     // Asks the window to refresh everything, from a thread that must never
     // wait (the frame path): a thread of the window's own posts it.
@@ -57,6 +59,7 @@ protected:
     void OnOK() override {}
     void OnCancel() override {}
     void PostNcDestroy() override;
+    void OnWindowLost() override;
 
 private:
     void OnOkButton();
@@ -71,6 +74,7 @@ private:
     void OnOnBox();
     LRESULT OnRefresh(WPARAM kind, LPARAM);
 
+    void LetGoOfWindowParts();
     void PlaceWindow();
     void Post(RefreshKind kind) const { PostMessage(WM_GAMMA_REFRESH, kind); }
     void DrawCurves();

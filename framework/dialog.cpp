@@ -59,6 +59,7 @@ INT_PTR CDialog::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     auto* self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
+        self->open_.store(true);
         // Until its last message the window holds the library: the host may
         // unload it while the window is open.
         self->holdsLibrary_ = HoldLibrary();
@@ -74,17 +75,33 @@ INT_PTR CDialog::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return FALSE;
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrA(window, DWLP_USER, 0);
-        if (self->modeless_)
-            DialogKeys::Remove(window);
-        self->Detach();
-        self->PostNcDestroy();
-        if (self->holdsLibrary_) {
-            self->holdsLibrary_ = false;
-            LetGoOfLibrary();
-        }
+        if (self->open_.exchange(false))
+            self->EndOfWindow(window);
         return FALSE;
     }
     return self->Dispatch(message, wParam, lParam);
+}
+
+bool CDialog::ForgetLostWindow()
+{
+    const HWND window = m_hWnd;
+    if (!window || ::IsWindow(window) || !open_.exchange(false))
+        return false;
+    OnWindowLost();
+    EndOfWindow(window);
+    return true;
+}
+
+void CDialog::EndOfWindow(HWND window)
+{
+    if (modeless_)
+        DialogKeys::Remove(window);
+    Detach();
+    PostNcDestroy();
+    if (holdsLibrary_) {
+        holdsLibrary_ = false;
+        LetGoOfLibrary();
+    }
 }
 
 INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)

@@ -44,6 +44,8 @@ const ResourceModuleSlot gResourceModule;
 // Calls from outside into the library now in progress, on every thread.
 std::atomic<long> gEntries{0};
 
+std::atomic<bool> gProcessExiting{false};
+
 }  // namespace
 
 HINSTANCE OwnModule()
@@ -67,6 +69,16 @@ bool LibraryCodeRunning()
     return gEntries.load() != 0;
 }
 
+void NoteDetach(bool processExit)
+{
+    gProcessExiting.store(processExit);
+}
+
+bool ProcessExiting()
+{
+    return gProcessExiting.load();
+}
+
 std::string ModuleBaseName(HMODULE module)
 {
     char path[MAX_PATH + 1] = {};
@@ -81,9 +93,12 @@ std::string ModuleBaseName(HMODULE module)
     return name;
 }
 
-ModuleStateGuard::ModuleStateGuard() : previous_(gResourceModule.Get())
+ModuleStateGuard::ModuleStateGuard()
 {
+    // Counted before anything else: a thread letting go of the library takes
+    // a count of zero, with this thread outside our code, as safe to unmap.
     gEntries.fetch_add(1);
+    previous_ = gResourceModule.Get();
     gResourceModule.Set(OwnModule());
 }
 

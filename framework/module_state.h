@@ -24,6 +24,14 @@ std::string ModuleBaseName(HMODULE module);
 // ModuleStateGuard.
 bool LibraryCodeRunning();
 
+// Told by the library's DllMain at DLL_PROCESS_DETACH, before the static
+// objects go: a non-null reserved argument means the process is exiting.
+// Its other threads are gone by then, killed wherever they were, perhaps
+// inside the window system holding its locks; at exit the static objects
+// call no USER or GDI function and wait for nothing.
+void NoteDetach(bool processExit);
+bool ProcessExiting();
+
 // Makes OwnModule() the resource module for the guard's lifetime and puts the
 // caller's back on every way out, an exception included. Every way into the
 // library from outside holds one, first thing, so that the library knows

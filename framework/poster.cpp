@@ -47,10 +47,8 @@ void Poster::Stop()
 
 void Poster::Post(HWND window, UINT message, WPARAM wParam)
 {
-    if (!(generation_.load() & 1)) {
-        ::PostMessageA(window, message, wParam, 0);
+    if (!(generation_.load() & 1))
         return;
-    }
     message_.store(message, std::memory_order_relaxed);
     wParam_.store(wParam, std::memory_order_relaxed);
     window_.store(window, std::memory_order_release);

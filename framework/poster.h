@@ -23,7 +23,9 @@ public:
     bool Start();
     // Asks the thread to end; it lets go of the library by itself.
     void Stop();
-    // Never waits. Without a running thread, posts directly.
+    // Never waits. Without a running thread (the window has just closed, or
+    // its thread could not start) the request is dropped: posting here would
+    // take the window system's locks.
     void Post(HWND window, UINT message, WPARAM wParam);
 
 private:

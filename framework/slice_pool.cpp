@@ -12,11 +12,13 @@ struct SlicePool::Worker {
     AutoResetEvent wake;
 };
 
-// Everything the workers touch, in one block that outlives them: a pool
-// destroyed without Stop leaves it to threads that may still be parked on it.
+// Everything the workers touch, in one block that outlives them. The pool
+// and every started worker hold it; the last to let go deletes it, so Stop
+// never waits for a worker to end (under the loader lock a thread cannot).
 struct SlicePool::Crew {
     Worker workers[kMaxThreads - 1];
     int started = 0;
+    std::atomic<int> holders{1};
     AutoResetEvent done;
     std::atomic<bool> stopping{false};
     // The current Run's slice count (bits 8..15) and the next slice nobody
@@ -58,6 +60,12 @@ bool SlicePool::TakeSlices(Crew& crew)
     }
 }
 
+void SlicePool::LetGo(Crew* crew)
+{
+    if (crew->holders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete crew;
+}
+
 SlicePool::~SlicePool()
 {
     if (!crew_)
@@ -76,10 +84,11 @@ void SlicePool::WorkerMain(void* raw)
     for (;;) {
         worker.wake.Wait();
         if (crew.stopping.load(std::memory_order_acquire))
-            return;
+            break;
         if (TakeSlices(crew))
             crew.done.Signal();
     }
+    LetGo(&crew);
 }
 
 bool SlicePool::Start(int threads)
@@ -100,8 +109,11 @@ bool SlicePool::Start(int threads)
     for (int w = 0; valid && w < threads - 1; ++w) {
         Worker& worker = crew->workers[w];
         worker.crew = crew;
-        if (!StartThread(WorkerMain, &worker, worker.thread))
+        crew->holders.fetch_add(1, std::memory_order_relaxed);
+        if (!StartThread(WorkerMain, &worker, worker.thread)) {
+            crew->holders.fetch_sub(1, std::memory_order_relaxed);
             break;
+        }
         ++crew->started;
     }
     if (crew->started == 0) {
@@ -130,13 +142,14 @@ void SlicePool::Stop()
         SleepBriefly();
     }
     threads_.store(1, std::memory_order_relaxed);
-    crew_->stopping.store(true, std::memory_order_release);
-    for (int w = 0; w < crew_->started; ++w)
-        crew_->workers[w].wake.Signal();
-    for (int w = 0; w < crew_->started; ++w)
-        JoinThread(crew_->workers[w].thread);
-    delete crew_;
+    Crew* const crew = crew_;
     crew_ = nullptr;
+    crew->stopping.store(true, std::memory_order_release);
+    for (int w = 0; w < crew->started; ++w) {
+        crew->workers[w].wake.Signal();
+        ReleaseThread(crew->workers[w].thread);
+    }
+    LetGo(crew);
 }
 
 void SlicePool::FollowCallerPriority()

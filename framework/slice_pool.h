@@ -14,10 +14,12 @@
 // busy with another Run, or being started or stopped, corrects the whole
 // frame on its own thread: it never waits and never fails. Start and Stop
 // may be called from any thread, one at a time; they wait for a Run in
-// flight (one frame at most). Stop must run before the pool goes, and never
-// under the loader lock: it waits for the workers, whose exit takes that
-// lock. The destructor waits for nothing (at process exit the workers are
-// gone already): it only lets go of what it holds.
+// flight (one frame at most), never for a worker: Stop tells the workers to
+// end and lets them go, and the last one out frees what they share. So Stop
+// may run under the loader lock (from a DllMain), where a worker's exit
+// must wait until the lock is free. The destructor waits for nothing either
+// (at process exit the workers are gone already): it only lets go of what
+// it holds.
 #pragma once
 
 #include <atomic>
@@ -42,8 +44,8 @@ public:
     // the old workers first. True when every worker asked for runs; where the
     // system refuses one, the pool runs with those it got (Threads() says).
     bool Start(int threads);
-    // Wakes the workers, tells them to end, waits for them. Harmless twice or
-    // without Start.
+    // Tells the workers to end and returns without waiting for them; they
+    // end as soon as the system lets them. Harmless twice or without Start.
     void Stop();
     // Threads a Run uses: 1 plus the running workers.
     int Threads() const { return threads_.load(std::memory_order_relaxed); }
@@ -58,6 +60,8 @@ private:
     struct Crew;
     struct Worker;
     static void WorkerMain(void* raw);
+    // One holder of the crew lets go; the last deletes it.
+    static void LetGo(Crew* crew);
     static bool TakeSlices(Crew& crew);
     void FollowCallerPriority();
 

@@ -7,16 +7,17 @@
 // from before it starts until it ends, and drops it on its way out through
 // FreeLibraryAndExitThread: a host that unloads the library without Close
 // only drops its own reference, so our code stays mapped while any thread of
-// ours runs it. The price: JoinThread must never run under the loader lock
-// (never from a destructor at unload), since the thread's exit takes it.
+// ours runs it. The price: a thread's exit takes the loader lock, so no
+// thread of ours is ever waited for (the caller may hold that lock, in a
+// DllMain); there is no join. A thread that must be told to end is told,
+// and frees what it shares with others on its way out.
 #pragma once
 
 namespace zvk::fw {
 
 using ThreadMain = void (*)(void* context);
 
-// A started thread; null until StartThread, again after JoinThread or
-// ReleaseThread.
+// A started thread; null until StartThread, again after ReleaseThread.
 struct ThreadHandle {
     void* impl = nullptr;
 };
@@ -24,8 +25,6 @@ struct ThreadHandle {
 // Runs main(context) on a new thread. False (and no thread) if the system
 // refuses one.
 bool StartThread(ThreadMain main, void* context, ThreadHandle& thread);
-// Waits until the thread has ended, then lets its handle go.
-void JoinThread(ThreadHandle& thread);
 // Lets the handle go without waiting; the thread runs on on its own.
 void ReleaseThread(ThreadHandle& thread);
 

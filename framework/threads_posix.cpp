@@ -44,16 +44,6 @@ bool StartThread(ThreadMain main, void* context, ThreadHandle& thread)
     return true;
 }
 
-void JoinThread(ThreadHandle& thread)
-{
-    auto* id = static_cast<pthread_t*>(thread.impl);
-    if (!id)
-        return;
-    pthread_join(*id, nullptr);
-    delete id;
-    thread.impl = nullptr;
-}
-
 void ReleaseThread(ThreadHandle& thread)
 {
     auto* id = static_cast<pthread_t*>(thread.impl);

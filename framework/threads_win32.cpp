@@ -45,15 +45,6 @@ bool StartThread(ThreadMain main, void* context, ThreadHandle& thread)
     return true;
 }
 
-void JoinThread(ThreadHandle& thread)
-{
-    if (!thread.impl)
-        return;
-    WaitForSingleObject(thread.impl, INFINITE);
-    CloseHandle(thread.impl);
-    thread.impl = nullptr;
-}
-
 void ReleaseThread(ThreadHandle& thread)
 {
     if (!thread.impl)

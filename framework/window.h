@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstddef>
 
 namespace zvk::fw {
@@ -166,6 +167,13 @@ public:
     BOOL Create(CWnd* parent);
     INT_PTR DoModal(HWND owner);
 
+    // The system destroys a thread's windows when the thread ends, without
+    // a last message to their procedure. When that befell the window, this
+    // lets go of what its end would have let go (the derived dialog's share
+    // through OnWindowLost, the keyboard hook, the library reference) and
+    // forgets it: true then. False while the window exists, or without one.
+    bool ForgetLostWindow();
+
 protected:
     virtual MessageMap GetMessageMap() const { return {nullptr, 0}; }
     virtual void DoDataExchange(DataExchange&) {}
@@ -174,6 +182,8 @@ protected:
     virtual void OnCancel() { ::EndDialog(m_hWnd, IDCANCEL); }
     // After the window's last message; the object itself lives on.
     virtual void PostNcDestroy() {}
+    // What WM_DESTROY would have done, for a window lost with its thread.
+    virtual void OnWindowLost() {}
     // Hands the message being handled to the system's dialog handling too.
     void Default() { wantDefault_ = true; }
 
@@ -182,11 +192,15 @@ private:
     static INT_PTR Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     const MessageEntry* Find(UINT message, WPARAM wParam) const;
+    void EndOfWindow(HWND window);
 
     UINT templateId_;
     bool modeless_ = false;
     bool wantDefault_ = false;
     bool holdsLibrary_ = false;
+    // From the first message to the end, which only one of the last message
+    // and ForgetLostWindow may claim.
+    std::atomic<bool> open_{false};
 };
 
 }  // namespace zvk::fw

@@ -54,23 +54,16 @@ GammaTables::GammaTables()
 
 bool GammaTables::Allocate()
 {
-    Release();
-    slots_ = new (std::nothrow) TableSet[kSlots]{};
-    for (auto& held : held_)
-        held.store(0, std::memory_order_relaxed);
-    for (Request& from : builtFrom_)
-        from = Request{};
-    requested_.store(0, std::memory_order_relaxed);
-    builtSequence_.store(sequence_.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    starved_.store(false, std::memory_order_relaxed);
-    published_.store(0, std::memory_order_release);
-    return slots_ != nullptr;
-}
-
-void GammaTables::Release()
-{
-    delete[] slots_;
-    slots_ = nullptr;
+    if (IsAllocated())
+        return true;
+    TableSet* const pool = new (std::nothrow) TableSet[kSlots]{};
+    if (!pool)
+        return false;
+    // Two first Inits at once: one pool wins, the other goes.
+    TableSet* none = nullptr;
+    if (!slots_.compare_exchange_strong(none, pool, std::memory_order_acq_rel))
+        delete[] pool;
+    return true;
 }
 
 void GammaTables::BuildChannel(int channel, int32_t gamma)
@@ -87,7 +80,7 @@ void GammaTables::BuildChannels(int32_t red, int32_t green, int32_t blue)
 
 void GammaTables::StoreRequest(uint32_t channels, int32_t red, int32_t green, int32_t blue)
 {
-    if (!slots_)
+    if (!IsAllocated())
         return;
     // Writers exclude each other only for these stores; a builder never
     // takes this lock, so a writer never waits for a build or a reader.
@@ -177,8 +170,9 @@ GammaTables::Build GammaTables::BuildPending() const
         if (slot < 0)
             return Build::kNoFreeSlot;
         starved_.store(false, std::memory_order_relaxed);
-        TableSet& target = slots_[slot];
-        target = slots_[source];
+        TableSet* const slots = slots_.load(std::memory_order_acquire);
+        TableSet& target = slots[slot];
+        target = slots[source];
         for (int channel = 0; channel < 3; ++channel) {
             if (rebuild & (1u << channel))
                 zvk::BuildChannel(target, channel, request.gamma[channel]);
@@ -195,11 +189,12 @@ GammaTables::Build GammaTables::BuildPending() const
 
 GammaTables::Reader::Reader(const GammaTables& tables) : tables_(tables)
 {
-    if (!tables.slots_)
+    const TableSet* const slots = tables.slots_.load(std::memory_order_acquire);
+    if (!slots)
         return;
     const uint32_t word = tables.published_.fetch_add(kOneReader, std::memory_order_acquire);
     slot_ = word & kSlotMask;
-    set_ = &tables.slots_[slot_];
+    set_ = &slots[slot_];
 }
 
 GammaTables::Reader::~Reader()

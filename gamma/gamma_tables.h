@@ -35,8 +35,11 @@ constexpr int32_t kIdentityGamma = 100;
 // in hundredths. The other channels' entries are left alone.
 void BuildChannel(TableSet& tables, int channel, int32_t gamma);
 
-// The tables the frame path corrects with: allocated zeroed at Init, released
-// at Close, rebuilt one channel at a time while frames keep being corrected.
+// The tables the frame path corrects with: allocated zeroed at the first
+// Init and kept until the library unloads (a later Init or a Close never
+// frees or clears them: a frame or the window's thread may be reading or
+// building them at that moment), rebuilt one channel at a time while frames
+// keep being corrected.
 //
 // A frame must see one whole set, and Process must never wait for the
 // dialog's thread. So the tables are a small pool of whole sets: a reader
@@ -68,15 +71,15 @@ public:
     static constexpr int kSlots = 4;
 
     GammaTables();
-    ~GammaTables() { Release(); }
+    ~GammaTables() { delete[] slots_.load(std::memory_order_relaxed); }
     GammaTables(const GammaTables&) = delete;
     GammaTables& operator=(const GammaTables&) = delete;
 
-    // Allocates the pool and publishes a zeroed set. Not safe against
-    // concurrent readers or writers, like Release: Init and Close only.
+    // Allocates the pool with a zeroed set published, unless it exists:
+    // then it does nothing, so that readers and builders never see it move.
+    // Safe beside readers and writers; true when the pool exists.
     bool Allocate();
-    void Release();
-    bool IsAllocated() const { return slots_ != nullptr; }
+    bool IsAllocated() const { return slots_.load(std::memory_order_acquire) != nullptr; }
 
     // Rebuilds one channel from a gamma in hundredths and publishes the
     // result, unless another thread is rebuilding right now: then that
@@ -90,7 +93,7 @@ public:
     void BuildChannels(int32_t red, int32_t green, int32_t blue);
 
     // Holds one whole published set until destroyed; later rebuilds do not
-    // touch it. Null before Allocate and after Release.
+    // touch it. Null before Allocate.
     class Reader {
     public:
         explicit Reader(const GammaTables& tables);
@@ -134,7 +137,9 @@ private:
     bool Pending() const;
     int FreeSlot() const;
 
-    TableSet* slots_ = nullptr;
+    // Set once, by the first Allocate; everything below is still as the
+    // constructor left it then.
+    std::atomic<TableSet*> slots_{nullptr};
     mutable std::atomic<uint32_t> published_{0};
     mutable std::atomic<uint32_t> held_[kSlots];
     // The request record; the sequence number is odd while a writer changes it.

@@ -21,6 +21,7 @@ void LiveSettings::Load(const std::string& baseName, SectionCallback callback)
 {
     fw::LockGuard hold(lock_);
     store_.Load(baseName, callback);
+    store_.ReserveSections(kSpareSections);
     edited_ = 0;
     tablesBuilt_ = false;
     snapshotTaken_ = false;
@@ -33,6 +34,12 @@ void LiveSettings::Save()
 {
     fw::LockGuard hold(lock_);
     store_.Save();
+}
+
+void LiveSettings::MakeRoom()
+{
+    fw::LockGuard hold(lock_);
+    store_.ReserveSections(kSpareSections);
 }
 
 LiveSettings::FrameView LiveSettings::EnterSection(int64_t sectionId)
@@ -90,6 +97,9 @@ void LiveSettings::SetRefreshWindow(void* window)
 SettingsRecord LiveSettings::Current()
 {
     fw::LockGuard hold(lock_);
+    // The window asks after every section switch: room for the next ones
+    // is made here, off the frame path.
+    store_.ReserveSections(kSpareSections);
     return store_.current;
 }
 
@@ -152,6 +162,7 @@ void LiveSettings::TakeSnapshot()
 {
     fw::LockGuard hold(lock_);
     store_.TakeSnapshot();
+    store_.ReserveSections(kSpareSections);
     snapshotTaken_ = true;
     snapshotLive_ = store_.current;
     snapshotEdited_ = edited_;
@@ -167,6 +178,7 @@ void LiveSettings::RestoreSnapshot()
         store_.current = snapshotLive_;
         edited_ = snapshotEdited_;
     }
+    store_.ReserveSections(kSpareSections);
     BuildCurrent();
     PublishCurrent();
 }

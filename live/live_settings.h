@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,6 +44,11 @@ public:
     void Load(const std::string& baseName, SectionCallback callback);
     // Close's side: writes the file when its text changed.
     void Save();
+    // Makes room for new sections ahead of the frames that bring them (a
+    // frame must not allocate: the heap's lock may be held by a descheduled
+    // thread). Load, the window's calls and SetFormat keep it up; only a
+    // frame that finds it all used up still allocates.
+    void MakeRoom();
 
     // What one frame needs to know. Never waits.
     struct FrameView {
@@ -78,6 +84,8 @@ public:
 private:
     // The live fields, for what the window changed before the first frame.
     enum Field : uint32_t { kR = 1, kG = 2, kB = 4, kBinding = 8, kEnable = 16 };
+
+    static constexpr size_t kSpareSections = 256;
 
     void Edited(uint32_t fields);
     void BuildCurrent();

@@ -1,3 +1,5 @@
+#include <new>
+
 #include "framework/module_state.h"
 #include "framework/system_files.h"
 #include "framework/system_location.h"
@@ -6,7 +8,28 @@
 namespace zvk {
 namespace {
 
-PluginState gState;
+// Made when the library loads; taken down only when FreeLibrary unloads it.
+// At process exit the window's thread has been killed, perhaps inside a
+// drawing call that holds the window system's locks: the dialog's clean-up
+// would wait for them forever. The system takes everything back then.
+class StateHolder {
+public:
+    StateHolder() { new (storage_) PluginState; }
+    ~StateHolder()
+    {
+        if (!fw::ProcessExiting())
+            Get().~PluginState();
+    }
+    StateHolder(const StateHolder&) = delete;
+    StateHolder& operator=(const StateHolder&) = delete;
+    PluginState& Get() { return *std::launder(reinterpret_cast<PluginState*>(storage_)); }
+
+private:
+    alignas(PluginState) unsigned char storage_[sizeof(PluginState)];
+};
+
+StateHolder gHolder;
+PluginState& gState = gHolder.Get();
 
 // How long Close waits for the settings window's thread.
 constexpr DWORD kCloseWaitMs = 2000;
@@ -35,21 +58,39 @@ bool FrameKernelOf(const PluginState& state, FrameKernel& kernel)
     }
 }
 
+// What a frame needs of the format, in one word: SetFormat publishes it
+// whole, so a frame never sees half of a change (1280x720 turned 720x1280
+// read as 1280x1280). No pixels: frames are left as they are.
+struct FramePlan {
+    uint32_t pixels;
+    FrameKernel kernel;
+    int slices;
+};
+
+uint64_t Packed(const FramePlan& plan)
+{
+    return plan.pixels | uint64_t{static_cast<uint8_t>(plan.kernel)} << 32 |
+           uint64_t{static_cast<uint8_t>(plan.slices)} << 40;
+}
+
+FramePlan Unpacked(uint64_t word)
+{
+    return {static_cast<uint32_t>(word), static_cast<FrameKernel>(static_cast<uint8_t>(word >> 32)),
+            static_cast<uint8_t>(word >> 40)};
+}
+
 void CorrectFrame(PluginState& state, uint8_t* pixels)
 {
-    FrameKernel kernel = FrameKernel::kRgb24;
-    if (!FrameKernelOf(state, kernel))
-        return;
-    const uint32_t count = PixelCount(state);
-    if (count < (kernel == FrameKernel::kRgb24 ? 1u : 2u))
+    const FramePlan plan = Unpacked(state.framePlan.load(std::memory_order_acquire));
+    if (plan.pixels == 0)
         return;
     // One whole set for the whole frame, every slice of it included.
     const GammaTables::Reader tables(state.tables);
     if (!tables.get())
         return;
-    FrameJob job = {&state.kernels, kernel, tables.get(), pixels, count};
-    if (state.slices > 1)
-        state.slicePool.Run(CorrectFrameSlice, &job, state.slices);
+    FrameJob job = {state.kernels.load(std::memory_order_acquire), plan.kernel, tables.get(), pixels, plan.pixels};
+    if (plan.slices > 1)
+        state.slicePool.Run(CorrectFrameSlice, &job, plan.slices);
     else
         CorrectFrameSlice(&job, 0, 1);
 }
@@ -66,9 +107,12 @@ void Init(const InitParams* params)
     fw::ModuleStateGuard guard;
     gState.store.UsePlatform(&fw::SystemLocation(), &fw::SystemFileSystem());
     gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
+    // Made at the first Init only: the window's thread and frames may be
+    // using the tables right now.
     gState.tables.Allocate();
-    gState.kernels = BestKernels();
-    gState.speeds = MeasureKernelSpeeds(gState.kernels);
+    gState.kernels.store(&BestKernels(), std::memory_order_release);
+    gState.speeds = MeasureKernelSpeeds(BestKernels());
+    gState.running.store(true, std::memory_order_release);
     // A window opened before: it shows what was loaded, and its curve the
     // tables of that.
     if (const HWND window = gState.dialog.m_hWnd) {
@@ -85,16 +129,18 @@ int32_t SetFormat(const FrameFormat* format)
         gState.height = format->height;
         gState.colourFormat = format->colourFormat;
         gState.yuvVariant = format->yuvVariant;
+        FramePlan plan = {0, FrameKernel::kRgb24, 1};
+        if (FrameKernelOf(gState, plan.kernel) && PixelCount(gState) >= (plan.kernel == FrameKernel::kRgb24 ? 1u : 2u))
+            plan.pixels = PixelCount(gState);
         // A frame one core corrects within about 1 ms is not split. The
         // workers are made here, never on the frame path, and kept until
         // Close once made.
-        FrameKernel kernel = FrameKernel::kRgb24;
-        int slices = 1;
-        if (FrameKernelOf(gState, kernel))
-            slices = SliceCount(gState.speeds.Of(kernel), PixelCount(gState), fw::ProcessorCount());
+        const int slices = plan.pixels ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels, fw::ProcessorCount()) : 1;
         if (slices > gState.slicePool.Threads())
             gState.slicePool.Start(slices);
-        gState.slices = slices < gState.slicePool.Threads() ? slices : gState.slicePool.Threads();
+        plan.slices = slices < gState.slicePool.Threads() ? slices : gState.slicePool.Threads();
+        gState.framePlan.store(Packed(plan), std::memory_order_release);
+        gState.live.MakeRoom();
     }
     return 1;
 }
@@ -111,7 +157,7 @@ int32_t Process(const FrameParams* params)
     // waits neither for the dialog nor for the window system's locks.
     if (view.refreshWindow)
         gState.dialog.RefreshFromAnyThread(static_cast<HWND>(view.refreshWindow));
-    if (view.enable)
+    if (view.enable && gState.running.load(std::memory_order_acquire))
         CorrectFrame(gState, params->pixels);
     return 1;
 }
@@ -133,14 +179,18 @@ void ShowDialog(const DialogParams* params)
 void Close()
 {
     fw::ModuleStateGuard guard;
-    // Destroyed first, on its own thread, so the position it stores is saved
-    // below; no restore. A window whose thread does not answer stays open
-    // with its tables, and holds the library until it is destroyed.
+    // Frames from now until the next Init are left as they are. The tables
+    // stay until the library unloads: a frame still in flight reads them.
+    gState.running.store(false, std::memory_order_release);
     // The workers end with the frames; they hold the library until then.
     gState.slicePool.Stop();
-    gState.slices = 1;
-    if (gState.dialog.DestroyFromAnyThread(kCloseWaitMs))
-        gState.tables.Release();
+    FramePlan plan = Unpacked(gState.framePlan.load(std::memory_order_relaxed));
+    plan.slices = 1;
+    gState.framePlan.store(Packed(plan), std::memory_order_release);
+    // Destroyed first, on its own thread, so the position it stores is saved
+    // below; no restore. A window whose thread does not answer stays open,
+    // and holds the library until it is destroyed.
+    gState.dialog.DestroyFromAnyThread(kCloseWaitMs);
     gState.live.Save();
 }
 

@@ -1,4 +1,6 @@
-// The library's two exports, found by name (and ordinal) through ZVK_Gamma.def.
+// The library's two exports, found by name (and ordinal) through ZVK_Gamma.def,
+// and its DllMain.
+#include "framework/module_state.h"
 #include "plugin/plugin_state.h"
 
 namespace __gnu_cxx {
@@ -11,7 +13,12 @@ namespace {
 // short, allocated when the library loads and otherwise never given back: a
 // host that loads and unloads the library would lose it every time.
 struct RuntimeMemory {
-    ~RuntimeMemory() { __gnu_cxx::__freeres(); }
+    ~RuntimeMemory()
+    {
+        // At exit the system takes it back; a killed thread may hold the heap.
+        if (!zvk::fw::ProcessExiting())
+            __gnu_cxx::__freeres();
+    }
 };
 // Destroyed after every static object of ours that was made after it, and
 // the runtime's own pool is made before any of them.
@@ -20,6 +27,15 @@ const RuntimeMemory gRuntimeMemory;
 }  // namespace
 
 extern "C" {
+
+// The runtime's DllMainCRTStartup calls this before it destroys the static
+// objects at detach.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH)
+        zvk::fw::NoteDetach(reserved != nullptr);
+    return TRUE;
+}
 
 const zvk::PluginDescriptor* __cdecl Zentavio_Plugin_PR()
 {

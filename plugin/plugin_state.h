@@ -1,6 +1,7 @@
 // Host plug-in interface: the library-wide state and the six entry points.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "dialog/gamma_dialog.h"
@@ -19,16 +20,20 @@ struct PluginState {
     GammaTables tables;
     // Every use of the store and every table request goes through here.
     LiveSettings live{store, tables};
-    Kernels kernels = PortableKernels();
-    // How fast the chosen kernels are on one core (measured at Init), and
-    // how many slices a frame of the stored format is cut into.
+    // The kernels Init chose (the same set at every Init).
+    std::atomic<const Kernels*> kernels{&PortableKernels()};
+    // How fast the chosen kernels are on one core (measured at Init).
     KernelSpeeds speeds = {};
-    int slices = 1;
     fw::SlicePool slicePool;
+    // The format as SetFormat stored it, and what a frame needs of it (the
+    // kernel, the pixel count, how many slices), published as one word.
     int32_t width = 0;
     int32_t height = 0;
     int32_t colourFormat = 0;
     int32_t yuvVariant = 0;
+    std::atomic<uint64_t> framePlan{0};
+    // From Init to Close: frames are corrected.
+    std::atomic<bool> running{false};
     GammaDialog dialog{live, tables};
 };
 

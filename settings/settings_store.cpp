@@ -183,6 +183,14 @@ int32_t SettingsStore::SelectSection(int64_t sectionId)
     return 1;
 }
 
+void SettingsStore::ReserveSections(size_t spare)
+{
+    if (records.capacity() - records.size() < spare / 2)
+        records.reserve(records.size() + spare);
+    if (snapshotHeld && snapshot.capacity() - snapshot.size() < spare / 2)
+        snapshot.reserve(snapshot.size() + spare);
+}
+
 // Writes the records as they stand, the current section with its live
 // values, and leaves the session as it was: current, currentIndex and the
 // records are not touched, so that saving again changes nothing.

@@ -57,6 +57,10 @@ public:
     // 1 when another section became current, 0 when it already was, -1
     // when a new section found no memory (the one before stays current).
     int32_t SelectSection(int64_t sectionId);
+    // Makes room for `spare` more sections (and their snapshot records while
+    // a snapshot is held), so that selecting that many new sections
+    // allocates nothing; allocates only when less than half of it is left.
+    void ReserveSections(size_t spare);
     void Save();
 
     // For the dialog: the state at opening, for Cancel. A snapshot belongs

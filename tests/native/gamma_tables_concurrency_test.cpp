@@ -148,6 +148,57 @@ TEST(GammaTablesConcurrency, EveryFrameIsCorrectedWithOneWholeSet)
     std::printf("%d frames: %d with the first set, %d with the second\n", frames, sawA, sawB);
 }
 
+// Init again and again (each allocates the pool, as the first Init does)
+// while a reader holds sets and a builder rebuilds between two triples, as
+// the frame path and the window's thread do: the pool must never move or be
+// cleared under them, and every slot must still come free afterwards (a
+// reader count lost at an Init would keep its slot held for good).
+TEST(GammaTablesConcurrency, AllocatingAgainLeavesReadersAndBuildersAlone)
+{
+    GammaTables tables;
+    ASSERT_TRUE(tables.Allocate());
+    const int32_t a[3] = {200, 50, 316}, b[3] = {31, 1000, 100};
+    const TableSet setA = Built(a[0], a[1], a[2]), setB = Built(b[0], b[1], b[2]);
+    tables.BuildChannels(a[0], a[1], a[2]);
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0}, builds{0}, wrong{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            const GammaTables::Reader held(tables);
+            const bool isA = Same(held.get(), setA);
+            const bool whole = isA || Same(held.get(), setB);
+            std::this_thread::yield();  // holds the set a while
+            wrong += whole && Same(held.get(), isA ? setA : setB) ? 0 : 1;
+            ++reads;
+        }
+    });
+    std::thread builder([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            const int32_t* g = i % 2 ? a : b;
+            tables.BuildChannels(g[0], g[1], g[2]);
+            ++builds;
+        }
+    });
+    int allocations = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((allocations < 2000 || reads.load() < 2000 || builds.load() < 2000) &&
+           std::chrono::steady_clock::now() < deadline) {
+        EXPECT_TRUE(tables.Allocate());
+        ++allocations;
+        std::this_thread::yield();
+    }
+    stop.store(true);
+    reader.join();
+    builder.join();
+    EXPECT_EQ(wrong.load(), 0) << "of " << reads.load() << " reads beside " << allocations << " allocations";
+    EXPECT_GE(reads.load(), 2000);
+    EXPECT_GE(builds.load(), 2000);
+    for (int i = 0; i < 2 * GammaTables::kSlots; ++i) {
+        tables.BuildChannels(300 + i, 100, 100);
+        EXPECT_TRUE(Same(GammaTables::Reader(tables).get(), Built(300 + i, 100, 100))) << "build " << i;
+    }
+}
+
 // Two writers on different channels (dialog and frame path) and a reader that
 // holds sets: when they stop, the tables hold each writer's last request.
 TEST(GammaTablesConcurrency, ConcurrentWritersLoseNoRequest)

@@ -133,14 +133,16 @@ TEST(BuildChannel, TouchesOnlyItsOwnChannel)
     EXPECT_EQ(set.lut[256 + 128], 181);
 }
 
-TEST(GammaTables, AreZeroUntilBuiltAndNullAfterRelease)
+TEST(GammaTables, AreZeroUntilBuiltAndKeptByALaterAllocate)
 {
     GammaTables tables;
     EXPECT_EQ(GammaTables::Reader(tables).get(), nullptr);
     tables.BuildChannel(kRed, 200);  // before Allocate: nothing to build
     ASSERT_TRUE(tables.Allocate());
+    const TableSet* first = nullptr;
     {
         const GammaTables::Reader reader(tables);
+        first = reader.get();
         for (int i = 0; i < 768; ++i) {
             ASSERT_EQ(reader->lut[i], 0);
             ASSERT_TRUE(SameDelta(reader->yuvDelta[i], {0, 0, 0, 0}));
@@ -151,8 +153,11 @@ TEST(GammaTables, AreZeroUntilBuiltAndNullAfterRelease)
     tables.BuildChannel(kBlue, 200);
     EXPECT_EQ(GammaTables::Reader(tables)->lut[512 + 128], 181);
     EXPECT_EQ(GammaTables::Reader(tables)->lut[128], 0);
-    tables.Release();
-    EXPECT_EQ(GammaTables::Reader(tables).get(), nullptr);
+    // Init again: the same pool, the tables as they were.
+    ASSERT_TRUE(tables.Allocate());
+    const GammaTables::Reader again(tables);
+    EXPECT_EQ(again->lut[512 + 128], 181);
+    EXPECT_TRUE(again.get() >= first && again.get() < first + GammaTables::kSlots) << "the pool moved";
 }
 
 }  // namespace

@@ -17,9 +17,4 @@ int ThreadsInProcess()
     return count;
 }
 
-int JoinedThreadListedMs()
-{
-    return 5000;
-}
-
 }  // namespace zvk::test

@@ -25,6 +25,27 @@ constexpr UINT kRunOnUi = WM_APP + 1;
 inline std::atomic<uintptr_t> gDllBase{0};
 inline std::atomic<uintptr_t> gDllSize{0};
 
+// Reports an exception with where it happened and what it touched, and
+// ends the process.
+[[noreturn]] inline void ReportAndEnd(const EXCEPTION_RECORD& record, const char* where)
+{
+    const auto address = reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+    char module[MAX_PATH] = "";
+    HMODULE handle = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(address), &handle))
+        GetModuleFileNameA(handle, module, sizeof module);
+    std::fprintf(stderr, "\nFATAL: exception 0x%08lx at 0x%llx (%s %s), thread %lu", record.ExceptionCode,
+                 static_cast<unsigned long long>(address), where, module, GetCurrentThreadId());
+    if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2)
+        std::fprintf(stderr, ", %s 0x%llx", record.ExceptionInformation[0] ? "writing" : "reading",
+                     static_cast<unsigned long long>(record.ExceptionInformation[1]));
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    ExitProcess(3);
+}
+
 inline LONG CALLBACK ReportCrash(EXCEPTION_POINTERS* info)
 {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
@@ -38,16 +59,18 @@ inline LONG CALLBACK ReportCrash(EXCEPTION_POINTERS* info)
                                            reinterpret_cast<LPCSTR>(address), &module);
     const bool inDll = address - gDllBase.load() < gDllSize.load();
     // Faults the system raises and handles inside its own libraries are
-    // not ours to judge.
+    // not ours to judge; one nobody handles ends up below.
     if (mapped && !inDll)
         return EXCEPTION_CONTINUE_SEARCH;
-    std::fprintf(stderr, "\nFATAL: exception 0x%08lx at 0x%08lx (%s), thread %lu\n", code,
-                 static_cast<unsigned long>(address),
-                 inDll ? (mapped ? "in the DLL" : "in the DLL's unloaded code") : "in no module",
-                 GetCurrentThreadId());
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-    return EXCEPTION_CONTINUE_SEARCH;
+    ReportAndEnd(*info->ExceptionRecord,
+                 inDll ? (mapped ? "in the DLL" : "in the DLL's unloaded code") : "in no module");
+}
+
+// A fault nobody handled, wherever it happened (a system function the DLL
+// called, say): reported, instead of a debugger started for no one.
+inline LONG WINAPI ReportUnhandled(EXCEPTION_POINTERS* info)
+{
+    ReportAndEnd(*info->ExceptionRecord, "unhandled, in");
 }
 
 inline std::string ExeFolder()
@@ -124,6 +147,35 @@ inline bool UnloadsWithin(const std::string& name, DWORD ms)
         Sleep(10);
     }
     return true;
+}
+
+// The settings window among a thread's windows: the #32770 with the red
+// slider; with about, the About box: the #32770 with an OK button and no
+// slider.
+struct DialogSearch {
+    bool about;
+    HWND found;
+};
+
+inline BOOL CALLBACK VisitForDialog(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(lParam);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::string(name) != "#32770")
+        return TRUE;
+    const bool about = GetDlgItem(window, IDOK) != nullptr && GetDlgItem(window, IDC_SLIDER_RED) == nullptr;
+    if (about != search->about)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+inline HWND DialogOf(DWORD thread, bool about = false)
+{
+    DialogSearch search = {about, nullptr};
+    EnumThreadWindows(thread, VisitForDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // The host's UI thread: a top-level window and a plain message loop, as a
@@ -221,30 +273,7 @@ private:
             DestroyWindow(window);
     }
 
-    struct Search {
-        bool about;
-        HWND found;
-    };
-    static BOOL CALLBACK Visit(HWND window, LPARAM lParam)
-    {
-        auto* search = reinterpret_cast<Search*>(lParam);
-        char name[16] = {};
-        GetClassNameA(window, name, sizeof name);
-        if (std::string(name) != "#32770")
-            return TRUE;
-        const bool about = GetDlgItem(window, IDOK) != nullptr && GetDlgItem(window, IDC_SLIDER_RED) == nullptr;
-        if (about == search->about) {
-            search->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    HWND Find(bool about) const
-    {
-        Search search = {about, nullptr};
-        EnumThreadWindows(threadId_, Visit, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
+    HWND Find(bool about) const { return DialogOf(threadId_, about); }
 
     HANDLE thread_ = nullptr;
     std::atomic<HWND> window_{nullptr};

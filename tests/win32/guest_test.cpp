@@ -17,6 +17,7 @@
 #include <functional>
 #include <random>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +32,8 @@ namespace {
 
 constexpr UINT WM_GAMMA_REFRESH = WM_USER + 400;
 
-const bool gHandlerInstalled = AddVectoredExceptionHandler(1, ReportCrash) != nullptr;
+const bool gHandlerInstalled = AddVectoredExceptionHandler(1, ReportCrash) != nullptr &&
+                               (SetUnhandledExceptionFilter(ReportUnhandled), true);
 
 std::string TestName()
 {
@@ -94,6 +96,93 @@ void Disturb(const UiThread& ui, HWND window)
     });
     ui.Pump(300);
 }
+
+// A slider moved as a drag moves it: the position set, the notification
+// posted; the window's thread rebuilds the tables and redraws the curve.
+void MoveSlider(HWND dialog, int id, int position)
+{
+    const HWND slider = GetDlgItem(dialog, id);
+    SendMessageA(slider, TBM_SETPOS, TRUE, position);
+    PostMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(slider));
+}
+
+std::string TextOf(HWND dialog, int id)
+{
+    char text[32] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// step(0), step(1), ... on a thread of its own until the object goes.
+class Repeat {
+public:
+    explicit Repeat(std::function<void(int)> step)
+        : step_(std::move(step)), thread_([this] {
+              for (int n = 0; !stop_; ++n)
+                  step_(n);
+          })
+    {
+    }
+    ~Repeat()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    Repeat(const Repeat&) = delete;
+    Repeat& operator=(const Repeat&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::function<void(int)> step_;
+    std::thread thread_;
+};
+
+DWORD WINAPI RunCall(void* call)
+{
+    (*static_cast<const std::function<void()>*>(call))();
+    return 0;
+}
+
+// Runs call on a thread of its own and returns the milliseconds it took.
+// One that is not done within ms ends the process with a report: a call
+// stuck under the loader lock would hang everything after it, the process's
+// own exit included.
+DWORD MustFinishWithin(DWORD ms, const char* what, const std::function<void()>& call)
+{
+    const DWORD start = GetTickCount();
+    const HANDLE worker = CreateThread(nullptr, 0, RunCall, const_cast<std::function<void()>*>(&call), 0, nullptr);
+    if (!worker || WaitForSingleObject(worker, ms) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "\nFATAL: %s: not done after %lu ms\n", what, static_cast<unsigned long>(ms));
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 4);
+    }
+    CloseHandle(worker);
+    return GetTickCount() - start;
+}
+
+// A 64 x 16 BGR frame of 192, 128, 64 corrected for a section: the pixel
+// it became, or nothing when its pixels differ.
+std::vector<uint8_t> SmallFrame(const Guest& guest, int64_t section)
+{
+    std::vector<uint8_t> frame;
+    for (int i = 0; i < 64 * 16; ++i)
+        frame.insert(frame.end(), {192, 128, 64});
+    guest.Frame(section, frame.data());
+    for (size_t i = 3; i < frame.size(); ++i) {
+        if (frame[i] != frame[i % 3])
+            return {};
+    }
+    return std::vector<uint8_t>(frame.begin(), frame.begin() + 3);
+}
+
+// Sections 7 at 2.00 and 8 at 0.50, and what a frame of 192, 128, 64
+// becomes in each.
+const char kTwoSections[] =
+    "[DIALOG]\r\nDlgWndPosX=-100\r\nDlgWndPosY=-100\r\n"
+    "[7]\r\nRGamma=200\r\nGGamma=200\r\nBGamma=200\r\nBinding=1\r\nEnable=1\r\n"
+    "[8]\r\nRGamma=50\r\nGGamma=50\r\nBGamma=50\r\nBinding=1\r\nEnable=1\r\n";
+const std::vector<uint8_t> kAt200 = {221, 181, 128};
+const std::vector<uint8_t> kAt50 = {145, 64, 16};
 
 class GuestTest : public ::testing::Test {
 protected:
@@ -302,6 +391,13 @@ TEST_F(GuestTest, TwoThousandLoadCyclesLeakNoTlsIndex)
     EXPECT_LT(ours.bytesPerCycle, bare.bytesPerCycle + 1024);
 }
 
+int Processors()
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<int>(info.dwNumberOfProcessors);
+}
+
 // A frame big enough that one core takes well over 1 ms on any CPU: the
 // plug-in splits it across this machine's cores.
 constexpr int32_t kBigWidth = 7680;
@@ -309,7 +405,7 @@ constexpr int32_t kBigHeight = 4320;
 
 TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
 {
-    if (test::ThreadsInProcess() < 0 || [] { SYSTEM_INFO info; GetSystemInfo(&info); return info.dwNumberOfProcessors < 2; }())
+    if (test::ThreadsInProcess() < 0 || Processors() < 2)
         GTEST_SKIP() << "one processor: frames are never split";
     std::vector<uint8_t> frame(size_t{kBigWidth} * kBigHeight * 2, 0x80);
     const int before = test::ThreadsInProcess();
@@ -319,7 +415,8 @@ TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
     const int working = test::ThreadsInProcess();
     EXPECT_GT(working, before) << "an 8K frame is split across threads";
     guest.d.close();
-    EXPECT_EQ(test::ThreadsInProcess(), before) << "Close ends every worker";
+    EXPECT_TRUE(WaitFor([before] { return test::ThreadsInProcess() == before; }, 5000))
+        << "Close ends every worker: " << test::ThreadsInProcess() << " threads, " << before << " before";
 
     // A host that unloads without Close: the workers hold the library, so
     // nothing runs in unmapped code; loaded again, Close ends them, and the
@@ -336,7 +433,7 @@ TEST_F(GuestTest, SliceWorkersEndAtCloseAndNeverOutliveTheLibrary)
     again.d.close();
     again.Unload();
     EXPECT_TRUE(UnloadsWithin(files.Name(), 3000));
-    EXPECT_EQ(test::ThreadsInProcess(), before);
+    EXPECT_TRUE(WaitFor([before] { return test::ThreadsInProcess() == before; }, 5000));
 }
 
 // Latency of Process while the UI thread handles slider moves and is
@@ -353,7 +450,6 @@ struct Latency {
 Latency FramesBesideAStoppedUiThread(const Guest& guest, UiThread& ui, int switchEvery, DWORD runMs)
 {
     const HWND dialog = ui.Dialog();
-    const HWND slider = GetDlgItem(dialog, IDC_SLIDER_RED);
     std::atomic<bool> stop{false};
     Latency latency;
 
@@ -375,8 +471,7 @@ Latency FramesBesideAStoppedUiThread(const Guest& guest, UiThread& ui, int switc
     // Slider moves, each handled by the UI thread's dialog.
     std::thread moves([&] {
         for (int n = 0; !stop; ++n) {
-            SendMessageA(slider, TBM_SETPOS, TRUE, n % 200);
-            PostMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, n % 200), reinterpret_cast<LPARAM>(slider));
+            MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
             Sleep(1);
         }
     });
@@ -413,6 +508,219 @@ TEST_F(GuestTest, ProcessNeverWaitsForAStoppedUiThread)
         EXPECT_LT(longest, 25.0) << (switchEvery ? "with section switches" : "in the steady state");
     }
     guest.d.close();
+}
+
+
+// Init again and again while the window is open, its thread moving sliders
+// (each a table build) and drawing the curve, beside a thread whose frames
+// switch sections (each a build too); then Close and Init beside the frames
+// alone. The tables must never move under a reader or a builder. Then
+// frames and the window follow the file that Init loaded.
+TEST_F(GuestTest, InitAndCloseBesideTheWindowAndFramesCrashNothing)
+{
+    files.WriteIni(kTwoSections);
+    const HWND dialog = InitAndShow();
+    ASSERT_TRUE(dialog);
+    guest.Format(64, 16, kBgr24);
+    struct Phase {
+        const char* what;
+        bool window;
+        int calls;
+        DWORD mostMs;
+    };
+    const Phase phases[] = {{"Init with the window open", true, 3000, 10000}, {"Close, then Init", false, 1500, 6000}};
+    for (const Phase& phase : phases) {
+        if (!phase.window) {
+            guest.d.close();
+            ASSERT_FALSE(IsWindow(dialog));
+        }
+        const Repeat frames([this](int n) { SmallFrame(guest, 7 + n / 4 % 2); });
+        std::optional<Repeat> moves;
+        if (phase.window)
+            moves.emplace([dialog](int n) {
+                MoveSlider(dialog, n % 3 ? (n % 3 == 1 ? IDC_SLIDER_GREEN : IDC_SLIDER_BLUE) : IDC_SLIDER_RED, n % 200);
+                Sleep(1);
+            });
+        const DWORD start = GetTickCount();
+        int calls = 0;
+        for (; calls < phase.calls && GetTickCount() - start < phase.mostMs; ++calls) {
+            if (!phase.window)
+                guest.d.close();
+            guest.Init();
+        }
+        std::printf("%s: %d times in %lu ms\n", phase.what, calls, GetTickCount() - start);
+    }
+
+    files.WriteIni(kTwoSections);
+    guest.Init();
+    ShowDialog(guest, ui);
+    const HWND shown = ui.Dialog();
+    ASSERT_TRUE(shown);
+    const struct {
+        int64_t section;
+        std::vector<uint8_t> pixel;
+        const char* text;
+        int position;
+    } sections[] = {{7, kAt200, "2.00", 130}, {8, kAt50, "0.50", 69}};
+    for (const auto& section : sections) {
+        EXPECT_EQ(SmallFrame(guest, section.section), section.pixel) << "section " << section.section;
+        ui.Pump(100);
+        for (const int id : {IDC_TEXT_RED, IDC_TEXT_GREEN, IDC_TEXT_BLUE})
+            EXPECT_EQ(TextOf(shown, id), section.text) << "section " << section.section << ", control " << id;
+        for (const int id : {IDC_SLIDER_RED, IDC_SLIDER_GREEN, IDC_SLIDER_BLUE})
+            EXPECT_EQ(SendDlgItemMessageA(shown, id, TBM_GETPOS, 0, 0), section.position)
+                << "section " << section.section << ", slider " << id;
+    }
+    guest.d.close();
+}
+
+// A DLL of the host's calls Close from its DllMain at detach, under the
+// loader lock, while slice workers exist: Close must not wait for them,
+// since a thread's exit takes that lock. They end once the lock is free.
+TEST_F(GuestTest, CloseUnderTheLoaderLockReturnsWithSliceWorkersAlive)
+{
+    if (test::ThreadsInProcess() < 0 || Processors() < 2)
+        GTEST_SKIP() << "one processor: frames are never split";
+    std::vector<uint8_t> frame(size_t{kBigWidth} * kBigHeight * 2, 0x80);
+    const int before = test::ThreadsInProcess();
+    guest.Init();
+    guest.Format(kBigWidth, kBigHeight, kYuv422);
+    guest.Frame(7, frame.data());
+    ASSERT_GT(test::ThreadsInProcess(), before) << "an 8K frame is split across threads";
+
+    const HMODULE helper = LoadLibraryA(ZVK_DETACH_DLL);
+    ASSERT_TRUE(helper);
+    const auto closeAtDetach = reinterpret_cast<void(__cdecl*)(CloseEntry)>(
+        reinterpret_cast<void*>(GetProcAddress(helper, "CloseAtDetach")));
+    ASSERT_TRUE(closeAtDetach);
+    closeAtDetach(guest.d.close);
+    const DWORD took = MustFinishWithin(20000, "FreeLibrary of a DLL that calls Close at detach",
+                                        [helper] { FreeLibrary(helper); });
+    std::printf("Close under the loader lock with slice workers returned after %lu ms\n", took);
+    EXPECT_LT(took, 5000u);
+    EXPECT_TRUE(WaitFor([before] { return test::ThreadsInProcess() == before; }, 5000))
+        << test::ThreadsInProcess() << " threads, " << before << " before the workers";
+    guest.Unload();
+    EXPECT_TRUE(UnloadsWithin(files.Name(), 3000));
+}
+
+// With this switch on its command line the test program is a host of its
+// own that exits while the settings window's thread draws (see below).
+const char kExitWhileDrawing[] = "--exit-while-the-window-draws=";
+
+// Loads the DLL, opens the window on a UI thread, keeps that thread drawing
+// (slider moves and full refreshes, each redraws the curve), and calls
+// ExitProcess after ms.
+[[noreturn]] void ExitWhileTheWindowDraws(DWORD ms, const std::string& dll)
+{
+    const Guest guest(dll);
+    if (!guest.Loaded())
+        ExitProcess(10);
+    guest.Init();
+    const auto* ui = new UiThread;  // the process ends under it
+    ShowDialog(guest, *ui);
+    const HWND dialog = ui->Dialog();
+    if (!dialog)
+        ExitProcess(11);
+    new Repeat([dialog](int n) {
+        MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
+        PostMessageA(dialog, WM_GAMMA_REFRESH, 0, 0);
+    });
+    Sleep(ms);
+    ExitProcess(0);
+}
+
+// Before the tests start: a child started with the switch never reaches them.
+const bool gExitingHost = [] {
+    const std::string line = GetCommandLineA();
+    const size_t at = line.find(kExitWhileDrawing);
+    if (at == std::string::npos)
+        return false;
+    char* rest = nullptr;
+    const unsigned long ms = std::strtoul(line.c_str() + at + sizeof kExitWhileDrawing - 1, &rest, 10);
+    ExitWhileTheWindowDraws(ms, std::string(rest + 1));
+}();
+
+// A host that exits with the window open while its thread draws: the
+// system kills the window's thread wherever it is, perhaps inside a drawing
+// call that holds the window system's locks, before the library's clean-up
+// at exit. That clean-up must wait for nothing the dead thread held.
+TEST_F(GuestTest, AHostThatExitsWhileTheWindowDrawsEnds)
+{
+    ASSERT_FALSE(gExitingHost);
+    guest.Unload();
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    // A child hangs in one run of two or three when it waits for the dead
+    // thread: eight make a miss unlikely.
+    for (int run = 0; run < 8; ++run) {
+        const DWORD exitAfter = 300 + 40 * static_cast<DWORD>(run);
+        std::string line = std::string("\"") + exe + "\" " + kExitWhileDrawing + std::to_string(exitAfter) + "," + files.Dll();
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+        const DWORD start = GetTickCount();
+        const bool ended = WaitForSingleObject(child.hProcess, 10000) == WAIT_OBJECT_0;
+        const DWORD took = GetTickCount() - start;
+        if (!ended)
+            TerminateProcess(child.hProcess, 1);
+        DWORD code = 0;
+        GetExitCodeProcess(child.hProcess, &code);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        EXPECT_TRUE(ended) << "run " << run << ": the host still runs 10 s after its start (it called ExitProcess"
+                           << " after " << exitAfter << " ms)";
+        EXPECT_EQ(code, 0u) << "run " << run;
+        std::printf("run %d: ExitProcess after %lu ms, the host ended after %lu ms\n", run, exitAfter, took);
+    }
+}
+
+// The window opened on a thread that then ends: the system destroys it
+// without our window procedure seeing its end. The window counts as closed
+// all the same: ShowDialog opens a new one that works, or Close lets go of
+// it; either way the library leaves once the host lets go.
+TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
+{
+    guest.Unload();
+    for (const bool reopen : {true, false}) {
+        Guest host(files.Dll());
+        ASSERT_TRUE(host.Loaded());
+        host.Init();
+        host.Format(64, 16, kBgr24);
+        HWND lost = nullptr;
+        std::thread([&] {
+            const DialogParams params = {ui.Host()};
+            host.d.showDialog(&params);
+            lost = DialogOf(GetCurrentThreadId());
+        }).join();
+        ASSERT_TRUE(lost);
+        EXPECT_TRUE(WaitFor([lost] { return !IsWindow(lost); }, 3000)) << "the window outlived its thread";
+        if (reopen) {
+            ShowDialog(host, ui);
+            const HWND dialog = ui.Dialog();
+            ASSERT_TRUE(dialog) << "ShowDialog opened no window";
+            MoveSlider(dialog, IDC_SLIDER_RED, 200);
+            ui.Pump(100);
+            EXPECT_EQ(TextOf(dialog, IDC_TEXT_GREEN), "10.00") << "the linked sliders follow a move";
+            EXPECT_EQ(SmallFrame(host, 7), std::vector<uint8_t>({248, 238, 222})) << "frames follow it";
+            // Tab reaches the dialog manager only through the keyboard hook,
+            // which must now be on this thread.
+            const HWND slider = GetDlgItem(dialog, IDC_SLIDER_RED);
+            HWND focus = nullptr;
+            ui.Run([slider] { SetFocus(slider); });
+            PostMessageA(slider, WM_KEYDOWN, VK_TAB, 0);
+            ui.Pump(50);
+            ui.Run([&focus] { focus = GetFocus(); });
+            EXPECT_TRUE(focus && focus != slider) << "Tab left the focus on the slider";
+            ClickOnUi(ui, dialog, IDC_OK);
+            EXPECT_FALSE(IsWindow(dialog));
+        }
+        host.d.close();
+        ui.Run([&host] { host.Unload(); });
+        EXPECT_TRUE(UnloadsWithin(files.Name(), 3000))
+            << (reopen ? "after a new window" : "after Close") << ": the lost window still holds the library";
+    }
 }
 
 }  // namespace

@@ -139,13 +139,17 @@ TEST_F(EntryPoints, CorrectionOffStillSwitchesSectionsAndRebuilds)
 
 TEST_F(EntryPoints, FramesWithoutPixelsOrSectionDoNothingAndReturnZero)
 {
-    NewSectionsGet(200);
+    // Init keeps the tables of an earlier session: a build of 7.77 would
+    // make entry 128 233, which no other test gives.
+    const int32_t before = Lut(128);
+    ASSERT_NE(before, 233);
+    NewSectionsGet(777);
     Format(1, 1, kBgr24);
     EXPECT_EQ(Frame(4, nullptr), 0);
     std::vector<uint8_t> frame = Buffer({192, 128, 64});
     EXPECT_EQ(Frame(4, frame.data(), false), 0);
     EXPECT_EQ(frame, Buffer({192, 128, 64}));
-    EXPECT_EQ(Lut(128), 0) << "no section switch, so no table was built";
+    EXPECT_EQ(Lut(128), before) << "no section switch, so no table was built";
     EXPECT_EQ(Process(nullptr), 0);
 }
 

@@ -20,9 +20,4 @@ int ThreadsInProcess()
     return count;
 }
 
-int JoinedThreadListedMs()
-{
-    return 0;
-}
-
 }  // namespace zvk::test
