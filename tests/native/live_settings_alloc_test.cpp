@@ -1,67 +1,20 @@
 // A frame that brings a new section allocates nothing: the heap's lock may
 // be held by a descheduled thread, and a frame must not wait for one. Counts
-// every operator new of the process while frames enter new sections. Left
-// out under the sanitizers, which bring operator new of their own.
+// every operator new of the process (tests/native/test_new.h) while frames
+// enter new sections.
 #include "live/live_settings.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <functional>
-#include <new>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZVK_COUNT_ALLOCATIONS 0
-#else
-#define ZVK_COUNT_ALLOCATIONS 1
-#endif
-
-#if ZVK_COUNT_ALLOCATIONS
-namespace {
-
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void* Allocate(std::size_t size)
-{
-    if (counting.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    return Allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-#endif
+#include "tests/native/test_new.h"
 
 namespace zvk {
 namespace {
+
+using test::allocations;
+using test::counting;
 
 TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
 {
