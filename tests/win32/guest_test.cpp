@@ -700,6 +700,9 @@ TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
             ShowDialog(host, ui);
             const HWND dialog = ui.Dialog();
             ASSERT_TRUE(dialog) << "ShowDialog opened no window";
+            // The window's own refreshes first: one arriving between the
+            // position and its notification would put the slider back.
+            ui.Pump(100);
             MoveSlider(dialog, IDC_SLIDER_RED, 200);
             ui.Pump(100);
             EXPECT_EQ(TextOf(dialog, IDC_TEXT_GREEN), "10.00") << "the linked sliders follow a move";
