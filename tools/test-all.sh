@@ -17,7 +17,7 @@ skip_notes=()
 logs=build/test-logs
 mkdir -p "$logs"
 
-step() { echo; echo "=== $*"; }
+step() { echo; echo "=== $* (at $((SECONDS / 60))m$((SECONDS % 60))s)"; }
 skip() { echo "skipped: $*"; skip_notes+=("$*"); skipped=$((skipped + 1)); }
 fail_step() { echo "$*"; failed=$((failed + 1)); status=1; }
 
@@ -134,5 +134,5 @@ case $arch32 in
   *) echo "32-bit code: did not run (no 32-bit programs, no qemu-i386-static); linux32, win32 under Wine and the release smoke run skipped; the Windows-side tests ran in win64" ;;
 esac
 for note in "${skip_notes[@]}"; do echo "  skipped: $note"; done
-echo "total: $passed passed, $failed failed, $skipped skipped"
+echo "total: $passed passed, $failed failed, $skipped skipped, in $((SECONDS / 60))m$((SECONDS % 60))s"
 exit $status
