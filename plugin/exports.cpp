@@ -1,7 +1,10 @@
 // The library's two exports, found by name (and ordinal) through ZVK_Gamma.def,
 // and its DllMain.
 #include "framework/module_state.h"
+#include "plugin/exception_records.h"
 #include "plugin/plugin_state.h"
+
+#include <cstdlib>
 
 namespace __gnu_cxx {
 void __freeres() noexcept;
@@ -24,6 +27,17 @@ struct RuntimeMemory {
 // the runtime's own pool is made before any of them.
 const RuntimeMemory gRuntimeMemory;
 
+// The runtime's reserve for exceptions is its first allocation at load.
+// Loaded where memory has already run out, the library would have none, and
+// its first std::bad_alloc would end the host: it does not load then.
+bool MemoryAtLoad()
+{
+    void* probe = std::malloc(1024);
+    const bool had = probe != nullptr;
+    std::free(probe);
+    return had;
+}
+
 }  // namespace
 
 extern "C" {
@@ -32,8 +46,17 @@ extern "C" {
 // objects at detach.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_DETACH)
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return MemoryAtLoad() && zvk::AttachExceptionRecords();
+    case DLL_THREAD_DETACH:
+        zvk::ThreadEndsExceptionRecords();
+        break;
+    case DLL_PROCESS_DETACH:
         zvk::fw::NoteDetach(reserved != nullptr);
+        zvk::DetachExceptionRecords();
+        break;
+    }
     return TRUE;
 }
 
