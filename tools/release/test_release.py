@@ -171,7 +171,7 @@ class SmokeVerdictTest(unittest.TestCase):
 
     def log(self, *, closed=True, extra=""):
         head = "\n".join(self.DESCRIPTOR.split("\n")[:4])
-        window = "show: returned at once\ndialogs=1\ndialog.visible=1\n" + ("dialogs=0\n" if closed else "dialogs=1\n")
+        window = "show: opened the window\ndialogs=1\ndialog.visible=1\n" + ("dialogs=0\n" if closed else "dialogs=1\n")
         return head + "\ninit\n" + window + extra + "close\n"
 
     def failing(self, log, outputs):
