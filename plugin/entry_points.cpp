@@ -146,9 +146,12 @@ int32_t SetFormat(const FrameFormat* format)
         const int slices = plan.pixels && timed ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels,
                                                              fw::ProcessorCount())
                                                 : 1;
-        if (slices > gState.slicePool.Threads() && !fw::ProcessExiting())
-            gState.slicePool.Start(slices);
-        const int threads = gState.slicePool.Threads();
+        // Start keeps idle workers as they are; it replaces those a Run
+        // holds, which may be one whose thread the host killed.
+        int threads = gState.slicePool.Threads();
+        if (slices > 1 && !fw::ProcessExiting())
+            gState.slicePool.Start(slices > threads ? slices : threads);
+        threads = gState.slicePool.Threads();
         plan.slices = slices < threads ? slices : threads;
         gState.framePlan.store(Packed(plan), std::memory_order_release);
         gState.live.MakeRoom();

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -754,6 +755,211 @@ TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
         ui.Run([&host] { host.Unload(); });
         EXPECT_TRUE(UnloadsWithin(files.Name(), 3000))
             << (reopen ? "after a new window" : "after Close") << ": the lost window still holds the library";
+    }
+}
+
+// A frame big enough to be cut into slices on two processors.
+constexpr int32_t kCutWidth = 7680;
+constexpr int32_t kCutHeight = 4320;
+
+DWORD WINAPI FramesForever(void* raw)
+{
+    auto* guest = static_cast<const Guest*>(raw);
+    std::vector<uint8_t> frame(size_t{kCutWidth} * kCutHeight * 2, 0x80);
+    for (int64_t n = 0;; ++n)
+        guest->Frame(7 + n % 2, frame.data());
+}
+
+// A host kills a frame thread that seems stuck, wherever it is: inside a cut
+// frame, most of the time. Close on another thread still returns, as do
+// the frames and the Close of a new session after it.
+TEST_F(GuestTest, AFrameThreadKilledInsideACutFrameBlocksNothing)
+{
+    if (Processors() < 2)
+        GTEST_SKIP() << "one processor: frames are never split";
+    files.WriteIni(kTwoSections);
+    for (int round = 0; round < 3; ++round) {
+        guest.Init();
+        guest.Format(kCutWidth, kCutHeight, kYuv422);
+        const HANDLE frames = CreateThread(nullptr, 0, FramesForever, const_cast<Guest*>(&guest), 0, nullptr);
+        ASSERT_TRUE(frames);
+        Sleep(150 + 37 * round);
+        TerminateThread(frames, 1);
+        WaitForSingleObject(frames, INFINITE);
+        CloseHandle(frames);
+        const DWORD took = MustFinishWithin(10000, "Close after a frame thread was killed", [this] { guest.d.close(); });
+        std::printf("round %d: Close after the kill returned after %lu ms\n", round, took);
+    }
+    guest.Init();
+    guest.Format(64, 16, kBgr24);
+    EXPECT_EQ(SmallFrame(guest, 7), kAt200) << "a frame after the kills";
+    MustFinishWithin(10000, "the last Close", [this] { guest.d.close(); });
+    guest.Unload();
+    EXPECT_TRUE(UnloadsWithin(files.Name(), 5000)) << "workers of the killed frames still hold the library";
+}
+
+// Close on two threads at once, and beside a SetFormat that changes the
+// slice count, while a third thread's frames are cut: nothing crashes, and
+// every call returns.
+TEST_F(GuestTest, TwoClosesAndASetFormatAtOnceBesideCutFrames)
+{
+    if (Processors() < 2)
+        GTEST_SKIP() << "one processor: frames are never split";
+    std::atomic<bool> stop{false};
+    std::thread frames([&] {
+        std::vector<uint8_t> frame(size_t{kCutWidth} * kCutHeight * 2, 0x80);
+        while (!stop)
+            guest.Frame(7, frame.data());
+    });
+    for (int round = 0; round < 25; ++round) {
+        guest.Init();
+        guest.Format(kCutWidth, kCutHeight, kYuv422);
+        Sleep(20);
+        // Released together: both Closes (or a Close and a SetFormat to a
+        // size cut in fewer slices) meet inside the same frame.
+        const HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const bool withFormat = round % 2;
+        std::thread first([&] {
+            WaitForSingleObject(go, INFINITE);
+            guest.d.close();
+        });
+        std::thread second([&] {
+            WaitForSingleObject(go, INFINITE);
+            if (withFormat)
+                guest.Format(kCutWidth / 2, kCutHeight / 2, kYuv422);
+            else
+                guest.d.close();
+        });
+        SetEvent(go);
+        MustFinishWithin(10000, "two Closes, or a Close and a SetFormat, at once", [&] {
+            first.join();
+            second.join();
+        });
+        CloseHandle(go);
+    }
+    stop = true;
+    frames.join();
+    guest.d.close();
+    guest.Unload();
+    EXPECT_TRUE(UnloadsWithin(files.Name(), 5000));
+}
+
+// The host's section callback takes a lock of the host's that the thread
+// calling SetFormat holds: SetFormat must not wait for Close, which is in
+// the callback.
+SRWLOCK gHostLock = SRWLOCK_INIT;
+std::atomic<int> gCallbackCalls{0};
+
+int32_t __cdecl LockingCallback(int64_t)
+{
+    ++gCallbackCalls;
+    AcquireSRWLockExclusive(&gHostLock);
+    ReleaseSRWLockExclusive(&gHostLock);
+    return 1;
+}
+
+TEST_F(GuestTest, SetFormatNeverWaitsForTheHostsSectionCallback)
+{
+    const InitParams params = {0, LockingCallback};
+    guest.d.init(&params);
+    guest.Format(64, 16, kBgr24);
+    EXPECT_FALSE(SmallFrame(guest, 7).empty());
+    AcquireSRWLockExclusive(&gHostLock);
+    gCallbackCalls = 0;
+    std::thread close([this] { guest.d.close(); });
+    ASSERT_TRUE(WaitFor([] { return gCallbackCalls > 0; }, 5000)) << "Close never asked the host";
+    // The host's frame thread, holding its lock, tells us a new format.
+    const DWORD took = MustFinishWithin(5000, "SetFormat beside Close's section callback",
+                                        [this] { guest.Format(128, 32, kYuv422); });
+    ReleaseSRWLockExclusive(&gHostLock);
+    MustFinishWithin(5000, "Close once the host's lock is free", [&close] { close.join(); });
+    std::printf("SetFormat beside the callback returned after %lu ms\n", took);
+}
+
+// With these switches on its command line the test program is a host of
+// its own that exits while its frames are cut (frames) or while the
+// settings window draws (window), with a DLL of the host's that calls
+// Close from its DllMain at process exit.
+const char kExitWithCloseAtExit[] = "--exit-with-close-at-exit=";
+
+[[noreturn]] void ExitWithCloseAtExit(bool window, DWORD ms, const std::string& dll)
+{
+    // Loaded first, so detached after the plug-in.
+    const HMODULE helper = LoadLibraryA(ZVK_DETACH_DLL);
+    auto* guest = new Guest(dll);  // the process ends under it
+    if (!helper || !guest->Loaded())
+        ExitProcess(10);
+    const auto closeAtExit = reinterpret_cast<void(__cdecl*)(void (*)())>(
+        reinterpret_cast<void*>(GetProcAddress(helper, "CloseAtExit")));
+    if (!closeAtExit)
+        ExitProcess(11);
+    closeAtExit(guest->d.close);
+    guest->Init();
+    if (window) {
+        const auto* ui = new UiThread;
+        ShowDialog(*guest, *ui);
+        const HWND dialog = ui->Dialog();
+        if (!dialog)
+            ExitProcess(12);
+        new Repeat([dialog](int n) {
+            MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
+            PostMessageA(dialog, WM_GAMMA_REFRESH, 0, 0);
+        });
+        guest->Format(64, 16, kBgr24);
+    } else {
+        guest->Format(kCutWidth, kCutHeight, kYuv422);
+    }
+    CloseHandle(CreateThread(nullptr, 0, FramesForever, guest, 0, nullptr));
+    Sleep(ms);
+    ExitProcess(0);
+}
+
+const bool gClosingAtExit = [] {
+    const std::string line = GetCommandLineA();
+    const size_t at = line.find(kExitWithCloseAtExit);
+    if (at == std::string::npos)
+        return false;
+    const char* rest = line.c_str() + at + sizeof kExitWithCloseAtExit - 1;
+    const bool window = *rest == 'w';
+    rest = std::strchr(rest, ',') + 1;
+    char* after = nullptr;
+    const unsigned long ms = std::strtoul(rest, &after, 10);
+    ExitWithCloseAtExit(window, ms, std::string(after + 1));
+}();
+
+// A host's plug-in manager in a DLL calls Close from its DllMain when the
+// process exits, after the system killed the frame thread inside a cut
+// frame, or the window's thread inside a drawing call. Close then neither
+// waits for the dead frame nor touches the window system.
+TEST_F(GuestTest, CloseAtProcessExitWaitsForNothingTheDeadHeld)
+{
+    ASSERT_FALSE(gClosingAtExit);
+    guest.Unload();
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const struct {
+        const char* what;
+        int runs;
+    } kinds[] = {{"frames", Processors() < 2 ? 0 : 5}, {"window", 8}};
+    for (const auto& kind : kinds) {
+        for (int run = 0; run < kind.runs; ++run) {
+            const DWORD exitAfter = 300 + 40 * static_cast<DWORD>(run);
+            std::string line = std::string("\"") + exe + "\" " + kExitWithCloseAtExit + kind.what + "," +
+                               std::to_string(exitAfter) + "," + files.Dll();
+            STARTUPINFOA startup = {};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION child = {};
+            ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+            const bool ended = WaitForSingleObject(child.hProcess, 15000) == WAIT_OBJECT_0;
+            if (!ended)
+                TerminateProcess(child.hProcess, 1);
+            DWORD code = 0;
+            GetExitCodeProcess(child.hProcess, &code);
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+            EXPECT_TRUE(ended) << kind.what << ", run " << run << ": the host still runs 15 s after its start";
+            EXPECT_EQ(code, 0u) << kind.what << ", run " << run;
+        }
     }
 }
 
