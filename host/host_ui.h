@@ -23,7 +23,7 @@ void StopUi();
 // Runs work on the UI thread and waits for it (at once when called there).
 void OnUi(const std::function<void()>& work);
 
-// The window commands (see the README's host table); they run on the driver.
+// The window commands (docs/testing.md, "Windows, input and pictures"); they run on the driver.
 bool IsWindowCommand(const std::string& command);
 bool WindowCommand(const std::vector<std::string>& words, std::string& error);
 
