@@ -762,12 +762,21 @@ TEST_F(GuestTest, AWindowWhoseThreadEndedCountsAsClosed)
 constexpr int32_t kCutWidth = 7680;
 constexpr int32_t kCutHeight = 4320;
 
+// Frames of one cut size in a loop, for sections 7 and 8 by turns, until
+// the thread is killed; counted, so that a test knows they flow.
+struct EndlessFrames {
+    const Guest* guest;
+    std::atomic<int> done{0};
+};
+
 DWORD WINAPI FramesForever(void* raw)
 {
-    auto* guest = static_cast<const Guest*>(raw);
+    auto* frames = static_cast<EndlessFrames*>(raw);
     std::vector<uint8_t> frame(size_t{kCutWidth} * kCutHeight * 2, 0x80);
-    for (int64_t n = 0;; ++n)
-        guest->Frame(7 + n % 2, frame.data());
+    for (int64_t n = 0;; ++n) {
+        frames->guest->Frame(7 + n % 2, frame.data());
+        ++frames->done;
+    }
 }
 
 // A host kills a frame thread that seems stuck, wherever it is: inside a cut
@@ -781,9 +790,11 @@ TEST_F(GuestTest, AFrameThreadKilledInsideACutFrameBlocksNothing)
     for (int round = 0; round < 3; ++round) {
         guest.Init();
         guest.Format(kCutWidth, kCutHeight, kYuv422);
-        const HANDLE frames = CreateThread(nullptr, 0, FramesForever, const_cast<Guest*>(&guest), 0, nullptr);
+        EndlessFrames flow = {&guest};
+        const HANDLE frames = CreateThread(nullptr, 0, FramesForever, &flow, 0, nullptr);
         ASSERT_TRUE(frames);
-        Sleep(150 + 37 * round);
+        ASSERT_TRUE(WaitFor([&flow] { return flow.done >= 2; }, 20000)) << "no frames";
+        Sleep(7 * round);
         TerminateThread(frames, 1);
         WaitForSingleObject(frames, INFINITE);
         CloseHandle(frames);
@@ -909,7 +920,9 @@ const char kExitWithCloseAtExit[] = "--exit-with-close-at-exit=";
     } else {
         guest->Format(kCutWidth, kCutHeight, kYuv422);
     }
-    CloseHandle(CreateThread(nullptr, 0, FramesForever, guest, 0, nullptr));
+    auto* flow = new EndlessFrames{guest};
+    CloseHandle(CreateThread(nullptr, 0, FramesForever, flow, 0, nullptr));
+    WaitFor([flow] { return flow->done >= 1; }, 20000);
     Sleep(ms);
     ExitProcess(0);
 }
