@@ -1,5 +1,7 @@
 // Win32 file access for the DLL: ANSI paths, no sharing, flushed before the
 // new file takes the old one's place. Only calls that Windows 9x has too.
+// Another program may hold the file for a moment (an antivirus scan just
+// after a save, a backup, an indexer): opening and replacing try again.
 #include <windows.h>
 
 #include <new>
@@ -11,6 +13,51 @@ namespace {
 
 // ReadFile and WriteFile take a 32-bit count; big files go in pieces.
 constexpr size_t kPiece = size_t{1} << 30;
+
+// How long a file held by another program is waited for, in pauses that
+// grow from the first to the longest; a file held longer is given up.
+constexpr DWORD kHeldWaitMs = 1000;
+constexpr DWORD kFirstPauseMs = 10;
+constexpr DWORD kLongestPauseMs = 250;
+
+bool HeldByAnother()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls attempt until it succeeds, fails for another reason than a hold,
+// or the wait is used up. The last attempt's error stays for the caller.
+template <class Attempt>
+bool WhileHeld(const Attempt& attempt)
+{
+    DWORD waited = 0;
+    DWORD pause = kFirstPauseMs;
+    for (;;) {
+        if (attempt())
+            return true;
+        if (!HeldByAnother() || waited >= kHeldWaitMs)
+            return false;
+        pause = pause < kHeldWaitMs - waited ? pause : kHeldWaitMs - waited;
+        ::Sleep(pause);
+        waited += pause;
+        pause = pause * 2 < kLongestPauseMs ? pause * 2 : kLongestPauseMs;
+    }
+}
+
+// The file's attributes; false when they cannot be had, also when there is
+// no file (then ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND is left).
+bool AttributesOf(const std::string& path, DWORD& attributes)
+{
+    attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool NoSuchFile()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 class Win32File final : public File {
 public:
@@ -76,7 +123,12 @@ public:
 // before anything is truncated.
 HANDLE Open(const std::string& path, DWORD access, DWORD disposition)
 {
-    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    WhileHeld([&] {
+        handle = CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
 }
 
 // The owner is made before the file is opened: a file truncated and then
@@ -121,25 +173,35 @@ public:
         return Opened(std::move(file));
     }
 
-    // MoveFileExA exists on Windows 9x but does nothing there: false.
+    // The source takes exactly the target's kept attributes first: what it
+    // had of its own (read-only, say) would otherwise become the settings
+    // file's. Without the target's attributes, or where they cannot be set,
+    // nothing is moved. MoveFileExA exists on Windows 9x but does nothing
+    // there: false.
     bool Replace(const std::string& source, const std::string& target) override
     {
-        const DWORD old = GetFileAttributesA(target.c_str());
-        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
+        DWORD old = 0;
+        if (!AttributesOf(target, old) || (old & FILE_ATTRIBUTE_READONLY))
             return false;
-        if (old != INVALID_FILE_ATTRIBUTES && (old & kKeptAttributes))
-            SetFileAttributesA(source.c_str(), old & kKeptAttributes);
-        return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        const DWORD kept = old & kKeptAttributes;
+        if (!SetFileAttributesA(source.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))
+            return false;
+        return WhileHeld([&] {
+            return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        });
     }
 
+    // A file that cannot be deleted may be read-only: the attribute goes,
+    // also when the query fails.
     bool Remove(const std::string& path) override
     {
         if (DeleteFileA(path.c_str()))
             return true;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        DWORD attributes = 0;
+        const bool known = AttributesOf(path, attributes);
+        if ((!known && NoSuchFile()) || (known && !(attributes & FILE_ATTRIBUTE_READONLY)))
             return false;
-        SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        SetFileAttributesA(path.c_str(), known ? attributes & ~DWORD{FILE_ATTRIBUTE_READONLY} : FILE_ATTRIBUTE_NORMAL);
         return DeleteFileA(path.c_str()) != 0;
     }
 
@@ -147,16 +209,18 @@ public:
     // about may hold a file.
     bool Exists(const std::string& path) override
     {
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        const DWORD error = GetLastError();
-        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        DWORD attributes = 0;
+        return AttributesOf(path, attributes) || !NoSuchFile();
     }
 
+    // A query that fails for another reason than a missing file may hide a
+    // read-only one: it counts as read-only.
     bool IsReadOnly(const std::string& path) override
     {
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+        DWORD attributes = 0;
+        if (!AttributesOf(path, attributes))
+            return !NoSuchFile();
+        return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     }
 };
 
