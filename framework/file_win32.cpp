@@ -4,6 +4,8 @@
 // after a save, a backup, an indexer): opening and replacing try again.
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <new>
 
 #include "framework/system_files.h"
@@ -20,25 +22,50 @@ constexpr DWORD kHeldWaitMs = 1000;
 constexpr DWORD kFirstPauseMs = 10;
 constexpr DWORD kLongestPauseMs = 250;
 
-bool HeldByAnother()
+// A rename over a file that another program has open is refused as access
+// denied, an open as a sharing violation.
+enum class Refusal { kOpen, kRename };
+
+bool HeldByAnother(Refusal refusal)
 {
     const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           (refusal == Refusal::kRename && error == ERROR_ACCESS_DENIED);
+}
+
+// A target that a replace has just given up on, and when: the save's
+// rewrite in place that follows does not wait for it again, so that one
+// save waits about a second in all. A hash: nothing here may allocate.
+std::atomic<uint64_t> gGivenUpTarget{0};
+std::atomic<DWORD> gGivenUpAt{0};
+
+uint64_t PathHash(const std::string& path)
+{
+    uint64_t hash = 14695981039346656037u;
+    for (const char c : path)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return hash;
+}
+
+bool JustGivenUp(const std::string& path)
+{
+    return gGivenUpTarget.load(std::memory_order_relaxed) == PathHash(path) &&
+           ::GetTickCount() - gGivenUpAt.load(std::memory_order_relaxed) < kHeldWaitMs;
 }
 
 // Calls attempt until it succeeds, fails for another reason than a hold,
-// or the wait is used up. The last attempt's error stays for the caller.
+// or wait ms have gone by. The last attempt's error stays for the caller.
 template <class Attempt>
-bool WhileHeld(const Attempt& attempt)
+bool WhileHeld(Refusal refusal, DWORD wait, const Attempt& attempt)
 {
     DWORD waited = 0;
     DWORD pause = kFirstPauseMs;
     for (;;) {
         if (attempt())
             return true;
-        if (!HeldByAnother() || waited >= kHeldWaitMs)
+        if (!HeldByAnother(refusal) || waited >= wait)
             return false;
-        pause = pause < kHeldWaitMs - waited ? pause : kHeldWaitMs - waited;
+        pause = pause < wait - waited ? pause : wait - waited;
         ::Sleep(pause);
         waited += pause;
         pause = pause * 2 < kLongestPauseMs ? pause * 2 : kLongestPauseMs;
@@ -121,10 +148,10 @@ public:
 
 // Without sharing: while another program has the file open, opening fails
 // before anything is truncated.
-HANDLE Open(const std::string& path, DWORD access, DWORD disposition)
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition, DWORD wait = kHeldWaitMs)
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    WhileHeld([&] {
+    WhileHeld(Refusal::kOpen, wait, [&] {
         handle = CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
         return handle != INVALID_HANDLE_VALUE;
     });
@@ -167,7 +194,7 @@ public:
         std::unique_ptr<Win32File> file = NewFile();
         if (!file || IsReadOnly(path))
             return nullptr;
-        file->handle_ = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
+        file->handle_ = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING, JustGivenUp(path) ? 0 : kHeldWaitMs);
         if (file->handle_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
             file->handle_ = Open(path, GENERIC_WRITE, CREATE_NEW);
         return Opened(std::move(file));
@@ -186,9 +213,15 @@ public:
         const DWORD kept = old & kKeptAttributes;
         if (!SetFileAttributesA(source.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))
             return false;
-        return WhileHeld([&] {
-            return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        });
+        if (WhileHeld(Refusal::kRename, kHeldWaitMs, [&] {
+                return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            }))
+            return true;
+        if (HeldByAnother(Refusal::kRename)) {
+            gGivenUpTarget.store(PathHash(target), std::memory_order_relaxed);
+            gGivenUpAt.store(::GetTickCount(), std::memory_order_relaxed);
+        }
+        return false;
     }
 
     // A file that cannot be deleted may be read-only: the attribute goes,

@@ -188,11 +188,26 @@ TEST_F(Win32Store, ASaveOverAFileHeldOpenLeavesItAlone)
     EXPECT_EQ(Content(ini).substr(0, 10), "[DIALOG]\r\n");
 }
 
+// The file's identity on its volume: a replaced file is another one, a file
+// rewritten in place stays the same.
+uint64_t FileIndex(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return known ? uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow : 0;
+}
+
 // Held for a moment while a save replaces it (a scan just after the last
-// write): the save waits for it.
+// write): the save waits for it, and still replaces the file in one step.
 TEST_F(Win32Store, ASaveOverAFileHeldForAMomentWaitsForIt)
 {
     Make(ini, kOld, FILE_ATTRIBUTE_ARCHIVE);
+    const uint64_t before = FileIndex(ini);
+    ASSERT_NE(before, 0u);
     store.Load("a", nullptr);
     store.SelectSection(5);
     const HANDLE held = CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -204,6 +219,7 @@ TEST_F(Win32Store, ASaveOverAFileHeldForAMomentWaitsForIt)
     store.Save();
     release.join();
     EXPECT_EQ(Content(ini), kNew);
+    EXPECT_NE(FileIndex(ini), before) << "rewritten in place, not replaced";
     EXPECT_FALSE(Exists(ini + ".tmp"));
 }
 
