@@ -10,6 +10,8 @@
 # --baseline runs each guard on the unpatched copy instead: every guard
 # must pass there, or its "caught" means nothing.
 set -uo pipefail
+# Read whole before it runs: the script may be edited while it runs.
+{
 top=$(cd "$(dirname "$0")/../.." && pwd)
 here=$top/tests/mutations
 work=${MUTATION_DIR:-$top/build/mutations}
@@ -78,7 +80,7 @@ run_guard() {
   local build=$src/build/$preset wrap=() status
   case $preset in win32 | win64) wrap=("${display[@]}") ;; esac
   if [ "$target" = ctest ]; then
-    (cd "$src" && timeout "$limit" "${wrap[@]}" ctest --preset "$preset" -R "$@") >>"$log" 2>&1
+    (cd "$src" && timeout -k 10 "$limit" "${wrap[@]}" ctest --preset "$preset" -R "$@") >>"$log" 2>&1
     status=$?
     if grep -q 'No tests were found' "$log"; then echo none; return; fi
     if [ $status = 0 ] && grep -qE '\(Skipped\)' "$log" && ! grep -qE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log"; then
@@ -89,10 +91,14 @@ run_guard() {
     exe=$(program_of "$preset" "$target")
     if [ -z "$exe" ]; then echo none; return; fi
     case $preset in
-      win32 | win64) (cd "$src" && timeout "$limit" "${wrap[@]}" "$build/wine-run" "$exe" "$@") >>"$log" 2>&1 ;;
-      *) (cd "$src" && timeout "$limit" "$exe" "$@") >>"$log" 2>&1 ;;
+      win32 | win64) (cd "$src" && timeout -k 10 "$limit" "${wrap[@]}" "$build/wine-run" "$exe" "$@") >>"$log" 2>&1 ;;
+      *) (cd "$src" && timeout -k 10 "$limit" "$exe" "$@") >>"$log" 2>&1 ;;
     esac
     status=$?
+    # A guard that hung leaves its Wine programs behind: end this prefix's.
+    if [ $status = 124 ] && [ -n "${wrap[*]}" ]; then
+      WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\${WINEPREFIX:-\(.*\)}"$/\1/p' "$build/wine-run") wineserver -k
+    fi
     if [ $status = 0 ] && grep -q '^\[  PASSED  \] 0 tests' "$log"; then echo none; return; fi
     if [ $status = 0 ] && grep -q '^\[  SKIPPED \]' "$log" && ! grep -q '^\[       OK \]' "$log"; then
       echo skipped; return
@@ -175,3 +181,5 @@ printf '%s\n' "${rows[@]}"
 echo
 echo "${#patches[@]} patches in $((SECONDS - start_all)) s; logs in $logs"
 [ $caught_all = 1 ]
+exit
+}
