@@ -114,6 +114,7 @@ run_guard() {
 for patch in "${patches[@]}"; do
   name=$(basename "$patch" .patch)
   log=$logs/$name.log
+  [ $baseline = 0 ] || log=$logs/$name.baseline.log
   : >"$log"
   t0=$SECONDS
   fault=$(header Fault "$patch")
