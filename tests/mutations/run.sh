@@ -91,13 +91,16 @@ run_guard() {
     exe=$(program_of "$preset" "$target")
     if [ -z "$exe" ]; then echo none; return; fi
     case $preset in
-      win32 | win64) (cd "$src" && timeout -k 10 "$limit" "${wrap[@]}" "$build/wine-run" "$exe" "$@") >>"$log" 2>&1 ;;
-      *) (cd "$src" && timeout -k 10 "$limit" "$exe" "$@") >>"$log" 2>&1 ;;
+      win32 | win64) (cd "$src" && env -- "${guard_env[@]}" timeout -k 10 "$limit" "${wrap[@]}" "$build/wine-run" "$exe" "$@") >>"$log" 2>&1 ;;
+      *) (cd "$src" && env -- "${guard_env[@]}" timeout -k 10 "$limit" "$exe" "$@") >>"$log" 2>&1 ;;
     esac
     status=$?
     # A guard that hung leaves its Wine programs behind: end this prefix's.
     if [ $status = 124 ] && [ -n "${wrap[*]}" ]; then
-      WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\${WINEPREFIX:-\(.*\)}"$/\1/p' "$build/wine-run") wineserver -k
+      local prefix
+      prefix=$(sed -n 's/^export WINEPREFIX="\${WINEPREFIX:-\(.*\)}"$/\1/p' "$build/wine-run")
+      for kv in "${guard_env[@]}"; do [ "${kv%%=*}" = WINEPREFIX ] && prefix=${kv#*=}; done
+      WINEPREFIX=$prefix wineserver -k
     fi
     if [ $status = 0 ] && grep -q '^\[  PASSED  \] 0 tests' "$log"; then echo none; return; fi
     if [ $status = 0 ] && grep -q '^\[  SKIPPED \]' "$log" && ! grep -q '^\[       OK \]' "$log"; then
@@ -123,6 +126,13 @@ for patch in "${patches[@]}"; do
   preset=${words[0]:-}
   target=${words[1]:-}
   args=("${words[@]:2}")
+  # Variables the guard runs with; a relative path is from the tree's top.
+  guard_env=()
+  for kv in $(header Env "$patch"); do
+    value=${kv#*=}
+    [ "${value#/}" != "$value" ] || value=$src/$value
+    guard_env+=("${kv%%=*}=$value")
+  done
   build_targets=$(header Build "$patch")
   [ -n "$build_targets" ] || build_targets=$target
   result=
