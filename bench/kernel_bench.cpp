@@ -120,7 +120,7 @@ BENCHMARK(BM_GammaTablesReader);
 
 int main(int argc, char** argv)
 {
-    std::fprintf(stderr, "# init: %s: %s\n", zvk::KernelLevelName(zvk::BestKernelLevel()), zvk::BestKernelsReport().c_str());
+    std::fprintf(stderr, "# init: %s: %s\n", zvk::KernelLevelName(zvk::BestKernelLevel()), zvk::BestKernelsReport());
     zvk::bench::RegisterKernels();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

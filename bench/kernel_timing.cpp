@@ -281,7 +281,7 @@ int Main(int argc, char** argv)
     }
     // What Init would install, and on a CPU above AVX2 also what it would
     // choose there, as on the many CPUs without AVX-512.
-    std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport().c_str());
+    std::printf("# init: %s: %s\n", KernelLevelName(BestKernelLevel()), BestKernelsReport());
     if (BestKernelLevel() > KernelLevel::kAvx2 && HasKernelLevel(KernelLevel::kAvx2))
         std::printf("# init if avx2 were the best level: %s\n", ChooseKernels(KernelLevel::kAvx2).report.c_str());
     // And what the CPUs without AVX2 choose between their BGR24 variants.

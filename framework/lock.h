@@ -1,7 +1,8 @@
 // The one kind of lock the plug-in takes: never held across a frame, and
-// the frame path only ever tries it.
-// Portable interface; the system's lock behind it (a critical section on
-// Windows, which every Windows has, so no threads runtime is pulled in).
+// the frame path only ever tries it. Not recursive.
+// Portable interface. On Windows a lock of our own (no threads runtime is
+// pulled in) that an Acquire takes over from a holder the host killed; a
+// POSIX mutex natively, where nothing kills a thread.
 #pragma once
 
 namespace zvk::fw {

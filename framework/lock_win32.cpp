@@ -1,34 +1,75 @@
 #include <windows.h>
 
+#include <atomic>
+#include <new>
+
 #include "framework/lock.h"
 
 namespace zvk::fw {
+namespace {
 
-static_assert(sizeof(CRITICAL_SECTION) <= 64 && alignof(CRITICAL_SECTION) <= 8, "the lock fits its storage");
+// The lock is the id of the thread that holds it, or 0. Not a critical
+// section: one whose owner the host killed (TerminateThread, a thread that
+// died inside a frame's section switch) stays taken for good, and every
+// later Acquire, Close's save among them, would wait forever.
+using Owner = std::atomic<DWORD>;
+static_assert(sizeof(Owner) <= 64 && alignof(Owner) <= 8, "the lock fits its storage");
+
+Owner& OwnerOf(unsigned char* impl)
+{
+    return *std::launder(reinterpret_cast<Owner*>(impl));
+}
+
+// True only when the system says that no such thread runs: a query that
+// fails for another reason counts as alive.
+bool ThreadGone(DWORD id)
+{
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool gone = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return gone;
+}
+
+}  // namespace
 
 Lock::Lock()
 {
-    InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
+    new (impl_) Owner(0);
 }
 
 Lock::~Lock()
 {
-    DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
+    OwnerOf(impl_).~Owner();
 }
 
 void Lock::Acquire()
 {
-    EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
+    Owner& owner = OwnerOf(impl_);
+    const DWORD me = GetCurrentThreadId();
+    for (unsigned attempt = 0;; ++attempt) {
+        DWORD holder = 0;
+        if (owner.compare_exchange_strong(holder, me, std::memory_order_acquire))
+            return;
+        // Held for long: the holder may be dead, which nothing else tells.
+        if (attempt % 16 == 15 && ThreadGone(holder) &&
+            owner.compare_exchange_strong(holder, me, std::memory_order_acquire))
+            return;
+        // The lock is held for microseconds; give the holder the processor.
+        Sleep(attempt < 4 ? 0 : 1);
+    }
 }
 
 bool Lock::TryAcquire()
 {
-    return TryEnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_)) != FALSE;
+    DWORD holder = 0;
+    return OwnerOf(impl_).compare_exchange_strong(holder, GetCurrentThreadId(), std::memory_order_acquire);
 }
 
 void Lock::Release()
 {
-    LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(impl_));
+    OwnerOf(impl_).store(0, std::memory_order_release);
 }
 
 }  // namespace zvk::fw

@@ -46,6 +46,11 @@ std::atomic<long> gEntries{0};
 
 std::atomic<bool> gProcessExiting{false};
 
+// Looked up at load: later, the lookup itself may wait for the loader lock.
+using ShutdownQuery = BOOLEAN(WINAPI*)();
+const ShutdownQuery gShutdownInProgress = reinterpret_cast<ShutdownQuery>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+
 }  // namespace
 
 HINSTANCE OwnModule()
@@ -76,7 +81,11 @@ void NoteDetach(bool processExit)
 
 bool ProcessExiting()
 {
-    return gProcessExiting.load();
+    if (gProcessExiting.load())
+        return true;
+    // A DLL of the host's detached before us may call in at exit: our own
+    // DllMain has not been told yet, but the system knows.
+    return gShutdownInProgress && gShutdownInProgress();
 }
 
 std::string ModuleBaseName(HMODULE module)

@@ -28,7 +28,9 @@ bool LibraryCodeRunning();
 // objects go: a non-null reserved argument means the process is exiting.
 // Its other threads are gone by then, killed wherever they were, perhaps
 // inside the window system holding its locks; at exit the static objects
-// call no USER or GDI function and wait for nothing.
+// and the entry points call no USER or GDI function and wait for nothing.
+// ProcessExiting also asks the system, for calls from a DLL of the host's
+// detached before this one.
 void NoteDetach(bool processExit);
 bool ProcessExiting();
 

@@ -13,14 +13,22 @@ struct SlicePool::Worker {
 };
 
 // Everything the workers touch, in one block that outlives them. The pool
-// and every started worker hold it; the last to let go deletes it, so Stop
-// never waits for a worker to end (under the loader lock a thread cannot).
-struct SlicePool::Crew {
+// and every started worker hold it; the last to let go deletes it, so
+// nothing ever waits for a worker to end (under the loader lock a thread
+// cannot) or for a Run to finish.
+struct alignas(8) SlicePool::Crew {
+    ~Crew()
+    {
+        for (int w = 0; w < started; ++w)
+            ReleaseThread(workers[w].thread);
+    }
+
     Worker workers[kMaxThreads - 1];
     int started = 0;
     std::atomic<int> holders{1};
     AutoResetEvent done;
     std::atomic<bool> stopping{false};
+    std::atomic<int> handover{0};
     // The current Run's slice count (bits 8..15) and the next slice nobody
     // has taken yet (bits 0..7). Whoever is free takes the next one, the
     // caller too once its own is done, so a frame never waits for a worker
@@ -29,16 +37,26 @@ struct SlicePool::Crew {
     // Slices of the current Run not yet finished: the one who finishes the
     // last signals the caller, unless that is the caller.
     std::atomic<int> remaining{0};
-    // Written by the caller before it publishes claim; read only after a
-    // slice was taken.
+    // Written by the Run that holds the gate, before it publishes claim;
+    // read only after a slice was taken.
     Job job = nullptr;
     void* context = nullptr;
+    // The priority the workers were last given; only the Run that holds
+    // the gate uses it.
+    ThreadPriority applied{};
+    bool priorityApplied = false;
 };
 
 namespace {
 
 constexpr uint32_t kSliceBits = 8;
 constexpr uint32_t kNextMask = (1u << kSliceBits) - 1;
+
+// The gate word's low bits.
+constexpr uintptr_t kInUse = 1;       // a Run holds the crew
+constexpr uintptr_t kWorkersShift = 1;  // workers started, 1..3
+constexpr uintptr_t kLowBits = 7;
+constexpr uintptr_t kShut = kInUse;   // no crew, and none until Reopen
 
 }  // namespace
 
@@ -66,16 +84,19 @@ void SlicePool::LetGo(Crew* crew)
         delete crew;
 }
 
-SlicePool::~SlicePool()
+SlicePool::Crew* SlicePool::CrewOf(uintptr_t gate)
 {
-    if (!crew_)
-        return;
-    // Not stopped: the workers may still be parked on the crew's events, so
-    // the crew stays; only the thread handles are let go.
-    for (int w = 0; w < crew_->started; ++w)
-        ReleaseThread(crew_->workers[w].thread);
-    crew_ = nullptr;
+    return reinterpret_cast<Crew*>(gate & ~kLowBits);
 }
+
+namespace {
+
+int ThreadsOf(uintptr_t gate)
+{
+    return 1 + static_cast<int>(gate >> kWorkersShift & 3);
+}
+
+}  // namespace
 
 void SlicePool::WorkerMain(void* raw)
 {
@@ -91,89 +112,125 @@ void SlicePool::WorkerMain(void* raw)
     LetGo(&crew);
 }
 
+int SlicePool::Threads() const
+{
+    return ThreadsOf(gate_.load(std::memory_order_acquire));
+}
+
+void SlicePool::Retire(uintptr_t gate)
+{
+    Crew* const crew = CrewOf(gate);
+    if (!crew)
+        return;
+    crew->stopping.store(true, std::memory_order_release);
+    for (int w = 0; w < crew->started; ++w)
+        crew->workers[w].wake.Signal();
+    if (!(gate & kInUse) || HandedOver(*crew))
+        LetGo(crew);
+}
+
+// A crew taken away while a Run holds it: the pool's hold goes with the
+// second of the two to be done with it, the Run and the one who took it.
+bool SlicePool::HandedOver(Crew& crew)
+{
+    return crew.handover.fetch_add(1, std::memory_order_acq_rel) == 1;
+}
+
 bool SlicePool::Start(int threads)
 {
+    static_assert(alignof(Crew) > ((kMaxThreads - 1) << kWorkersShift | kInUse), "the gate's low bits are free");
     threads = threads < 1 ? 1 : threads > kMaxThreads ? kMaxThreads : threads;
-    if (crew_ && threads == Threads())
-        return true;
-    Stop();
-    if (threads == 1)
+    uintptr_t gate = gate_.load(std::memory_order_acquire);
+    if (gate == kShut)
+        return false;
+    // Kept only when idle: a Run holding it may be one whose thread died.
+    if (CrewOf(gate) && !(gate & kInUse) && ThreadsOf(gate) == threads)
         return true;
 
-    auto* crew = new (std::nothrow) Crew;
-    if (!crew)
-        return false;
-    bool valid = crew->done.IsValid();
-    for (int w = 0; w < threads - 1; ++w)
-        valid = valid && crew->workers[w].wake.IsValid();
-    for (int w = 0; valid && w < threads - 1; ++w) {
-        Worker& worker = crew->workers[w];
-        worker.crew = crew;
-        crew->holders.fetch_add(1, std::memory_order_relaxed);
-        if (!StartThread(WorkerMain, &worker, worker.thread)) {
-            crew->holders.fetch_sub(1, std::memory_order_relaxed);
-            break;
+    uintptr_t word = 0;
+    Crew* crew = nullptr;
+    if (threads > 1) {
+        crew = new (std::nothrow) Crew;
+        if (!crew) {
+            Stop();
+            return false;
         }
-        ++crew->started;
+        bool valid = crew->done.IsValid();
+        for (int w = 0; w < threads - 1; ++w)
+            valid = valid && crew->workers[w].wake.IsValid();
+        for (int w = 0; valid && w < threads - 1; ++w) {
+            Worker& worker = crew->workers[w];
+            worker.crew = crew;
+            crew->holders.fetch_add(1, std::memory_order_relaxed);
+            if (!StartThread(WorkerMain, &worker, worker.thread)) {
+                crew->holders.fetch_sub(1, std::memory_order_relaxed);
+                break;
+            }
+            ++crew->started;
+        }
+        if (crew->started == 0) {
+            delete crew;
+            Stop();
+            return false;
+        }
+        word = reinterpret_cast<uintptr_t>(crew) | static_cast<uintptr_t>(crew->started) << kWorkersShift;
     }
-    if (crew->started == 0) {
-        delete crew;
-        return false;
-    }
-    crew_ = crew;
-    threads_.store(1 + crew->started, std::memory_order_relaxed);
-    priorityApplied_ = false;
-    gate_.store(kOpen, std::memory_order_release);
-    return crew->started == threads - 1;
+    // Published in one step; whatever crew it replaces is retired.
+    gate = gate_.load(std::memory_order_acquire);
+    do {
+        if (gate == kShut) {
+            Retire(word);
+            return false;
+        }
+    } while (!gate_.compare_exchange_weak(gate, word, std::memory_order_acq_rel, std::memory_order_acquire));
+    Retire(gate);
+    return !crew || crew->started == threads - 1;
 }
 
 void SlicePool::Stop()
 {
-    if (!crew_)
-        return;
-    // Close the gate; a Run that holds it finishes its frame and closes it
-    // behind itself, and no other Run gets in meanwhile.
-    for (;;) {
-        int gate = gate_.load(std::memory_order_acquire);
-        if (gate == kClosed || (gate == kOpen && gate_.compare_exchange_strong(gate, kClosed, std::memory_order_acquire)))
-            break;
-        if (gate == kInUse)
-            gate_.compare_exchange_strong(gate, kClosing, std::memory_order_relaxed);
-        SleepBriefly();
-    }
-    threads_.store(1, std::memory_order_relaxed);
-    Crew* const crew = crew_;
-    crew_ = nullptr;
-    crew->stopping.store(true, std::memory_order_release);
-    for (int w = 0; w < crew->started; ++w) {
-        crew->workers[w].wake.Signal();
-        ReleaseThread(crew->workers[w].thread);
-    }
-    LetGo(crew);
+    uintptr_t gate = gate_.load(std::memory_order_acquire);
+    do {
+        if (gate == 0 || gate == kShut)
+            return;
+    } while (!gate_.compare_exchange_weak(gate, 0, std::memory_order_acq_rel, std::memory_order_acquire));
+    Retire(gate);
 }
 
-void SlicePool::FollowCallerPriority()
+void SlicePool::Shut()
+{
+    Retire(gate_.exchange(kShut, std::memory_order_acq_rel));
+}
+
+void SlicePool::Reopen()
+{
+    uintptr_t shut = kShut;
+    gate_.compare_exchange_strong(shut, 0, std::memory_order_acq_rel);
+}
+
+void SlicePool::FollowCallerPriority(Crew& crew)
 {
     const ThreadPriority caller = CurrentThreadPriority();
-    if (priorityApplied_ && caller == applied_)
+    if (crew.priorityApplied && caller == crew.applied)
         return;
-    for (int w = 0; w < crew_->started; ++w)
-        ApplyThreadPriority(crew_->workers[w].thread, caller);
-    applied_ = caller;
-    priorityApplied_ = true;
+    for (int w = 0; w < crew.started; ++w)
+        ApplyThreadPriority(crew.workers[w].thread, caller);
+    crew.applied = caller;
+    crew.priorityApplied = true;
 }
 
 void SlicePool::Run(Job job, void* context, int slices)
 {
-    int open = kOpen;
-    if (slices < 2 || !gate_.compare_exchange_strong(open, kInUse, std::memory_order_acquire, std::memory_order_relaxed)) {
+    uintptr_t open = gate_.load(std::memory_order_acquire);
+    if (slices < 2 || !CrewOf(open) || (open & kInUse) ||
+        !gate_.compare_exchange_strong(open, open | kInUse, std::memory_order_acq_rel, std::memory_order_relaxed)) {
         job(context, 0, 1);
         return;
     }
-    const int threads = Threads();
+    Crew& crew = *CrewOf(open);
+    const int threads = 1 + crew.started;
     const int n = slices > threads ? threads : slices;
-    FollowCallerPriority();
-    Crew& crew = *crew_;
+    FollowCallerPriority(crew);
     crew.job = job;
     crew.context = context;
     crew.remaining.store(n, std::memory_order_relaxed);
@@ -186,9 +243,10 @@ void SlicePool::Run(Job job, void* context, int slices)
     finishedLast = TakeSlices(crew) || finishedLast;
     if (!finishedLast)
         crew.done.Wait();
-    int inUse = kInUse;
-    if (!gate_.compare_exchange_strong(inUse, kOpen, std::memory_order_release, std::memory_order_relaxed))
-        gate_.store(kClosed, std::memory_order_release);  // Stop is waiting
+    uintptr_t held = open | kInUse;
+    if (!gate_.compare_exchange_strong(held, open, std::memory_order_acq_rel, std::memory_order_relaxed) &&
+        HandedOver(crew))
+        LetGo(&crew);
 }
 
 }  // namespace zvk::fw

@@ -201,10 +201,22 @@ KernelChoice ChooseKernels(KernelLevel level)
 
 namespace {
 
-const KernelChoice& Best()
+// Nothing to destroy: at process exit a thread the system killed may hold
+// the heap, and a static destructor that frees would wait for it.
+struct Chosen {
+    Kernels kernels;
+    char report[512];
+};
+
+const Chosen& Best()
 {
-    static const KernelChoice choice = ChooseKernels(BestKernelLevel());
-    return choice;
+    static const Chosen chosen = [] {
+        const KernelChoice choice = ChooseKernels(BestKernelLevel());
+        Chosen kept = {choice.kernels, {}};
+        std::snprintf(kept.report, sizeof kept.report, "%s", choice.report.c_str());
+        return kept;
+    }();
+    return chosen;
 }
 
 }  // namespace
@@ -214,7 +226,7 @@ const Kernels& BestKernels()
     return Best().kernels;
 }
 
-const std::string& BestKernelsReport()
+const char* BestKernelsReport()
 {
     return Best().report;
 }

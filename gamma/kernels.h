@@ -69,7 +69,7 @@ std::vector<uint8_t> TimingBytes(size_t size, uint32_t seed);
 // What Init installs: ChooseKernels(BestKernelLevel()), made on the first
 // call only.
 const Kernels& BestKernels();
-const std::string& BestKernelsReport();
+const char* BestKernelsReport();
 
 // Fixed-point YUV-to-RGB constants, 12 fraction bits.
 constexpr int32_t kUB = 7258;

@@ -32,14 +32,43 @@ void LiveSettings::Load(const std::string& baseName, SectionCallback callback)
 
 void LiveSettings::Save()
 {
+    // The host is asked with no lock of ours held: its callback may wait for
+    // a thread of its own that is in SetFormat, or in a frame.
+    std::vector<int64_t> sections;
+    SectionCallback callback = nullptr;
+    {
+        fw::LockGuard hold(lock_);
+        sections = store_.SectionsToConfirm();
+        callback = store_.Callback();
+    }
+    const std::vector<int64_t> gone = GoneSections(callback, sections);
     fw::LockGuard hold(lock_);
-    store_.Save();
+    store_.Save(gone);
+}
+
+bool LiveSettings::SaveIfFree()
+{
+    if (!lock_.TryAcquire())
+        return false;
+    const std::vector<int64_t> sections = store_.SectionsToConfirm();
+    const SectionCallback callback = store_.Callback();
+    lock_.Release();
+    const std::vector<int64_t> gone = GoneSections(callback, sections);
+    if (!lock_.TryAcquire())
+        return false;
+    store_.Save(gone);
+    lock_.Release();
+    return true;
 }
 
 void LiveSettings::MakeRoom()
 {
-    fw::LockGuard hold(lock_);
+    // Called on the frame thread: when the window holds the store, its own
+    // calls make the room.
+    if (!lock_.TryAcquire())
+        return;
     store_.ReserveSections(kSpareSections);
+    lock_.Release();
 }
 
 LiveSettings::FrameView LiveSettings::EnterSection(int64_t sectionId)

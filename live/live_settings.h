@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/lock.h"
 #include "gamma/gamma_tables.h"
@@ -44,10 +45,14 @@ public:
     void Load(const std::string& baseName, SectionCallback callback);
     // Close's side: writes the file when its text changed.
     void Save();
+    // The same where it needs no wait for the lock (at process exit, the
+    // thread that held it may be dead); false when it did not save.
+    bool SaveIfFree();
     // Makes room for new sections ahead of the frames that bring them (a
     // frame must not allocate: the heap's lock may be held by a descheduled
     // thread). Load, the window's calls and SetFormat keep it up; only a
-    // frame that finds it all used up still allocates.
+    // frame that finds it all used up still allocates. Never waits: with
+    // the lock taken it leaves the room to the lock's holder.
     void MakeRoom();
 
     // What one frame needs to know. Never waits.

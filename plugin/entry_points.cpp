@@ -111,8 +111,15 @@ void Init(const InitParams* params)
     // using the tables right now.
     gState.tables.Allocate();
     gState.kernels.store(&BestKernels(), std::memory_order_release);
-    gState.speeds = MeasureKernelSpeeds(BestKernels());
+    // Timed once: a SetFormat beside a later Init reads the speeds.
+    if (!gState.speedsKnown.load(std::memory_order_acquire)) {
+        gState.speeds = MeasureKernelSpeeds(BestKernels());
+        gState.speedsKnown.store(true, std::memory_order_release);
+    }
+    gState.slicePool.Reopen();
     gState.running.store(true, std::memory_order_release);
+    if (fw::ProcessExiting())
+        return;
     // A window opened before: it shows what was loaded, and its curve the
     // tables of that.
     if (const HWND window = gState.dialog.m_hWnd) {
@@ -134,11 +141,15 @@ int32_t SetFormat(const FrameFormat* format)
             plan.pixels = PixelCount(gState);
         // A frame one core corrects within about 1 ms is not split. The
         // workers are made here, never on the frame path, and kept until
-        // Close once made.
-        const int slices = plan.pixels ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels, fw::ProcessorCount()) : 1;
-        if (slices > gState.slicePool.Threads())
+        // Close once made; none after Close or at exit.
+        const bool timed = gState.speedsKnown.load(std::memory_order_acquire);
+        const int slices = plan.pixels && timed ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels,
+                                                             fw::ProcessorCount())
+                                                : 1;
+        if (slices > gState.slicePool.Threads() && !fw::ProcessExiting())
             gState.slicePool.Start(slices);
-        plan.slices = slices < gState.slicePool.Threads() ? slices : gState.slicePool.Threads();
+        const int threads = gState.slicePool.Threads();
+        plan.slices = slices < threads ? slices : threads;
         gState.framePlan.store(Packed(plan), std::memory_order_release);
         gState.live.MakeRoom();
     }
@@ -170,6 +181,8 @@ void NoOp()
 void ShowDialog(const DialogParams* params)
 {
     fw::ModuleStateGuard guard;
+    if (fw::ProcessExiting())
+        return;
     // The trackbar class must be registered before the template is made.
     static const INITCOMMONCONTROLSEX kControls = {sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&kControls);
@@ -183,10 +196,15 @@ void Close()
     // stay until the library unloads: a frame still in flight reads them.
     gState.running.store(false, std::memory_order_release);
     // The workers end with the frames; they hold the library until then.
-    gState.slicePool.Stop();
+    // No SetFormat beside this one starts new ones until the next Init.
+    gState.slicePool.Shut();
     FramePlan plan = Unpacked(gState.framePlan.load(std::memory_order_relaxed));
     plan.slices = 1;
     gState.framePlan.store(Packed(plan), std::memory_order_release);
+    if (fw::ProcessExiting()) {
+        gState.live.SaveIfFree();
+        return;
+    }
     // Destroyed first, on its own thread, so the position it stores is saved
     // below; no restore. A window whose thread does not answer stays open,
     // and holds the library until it is destroyed.

@@ -69,7 +69,13 @@ extern "C" __cxxabiv1::__cxa_eh_globals* __cxxabiv1::__cxa_get_globals() noexcep
     Record* record = static_cast<Record*>(TlsGetValue(gSlot));
     if (!record) {
         record = NewRecord();
-        TlsSetValue(gSlot, record);
+        // A slot above the first 64 needs memory of the system's for each
+        // thread. Without it the thread shares the loader's record: one
+        // record for all its calls, rather than a new one for each.
+        if (!TlsSetValue(gSlot, record)) {
+            FreeRecord(record);
+            record = &gLoaderRecord;
+        }
     }
     SetLastError(lastError);
     return record;

@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <unordered_map>
@@ -194,7 +195,35 @@ void SettingsStore::ReserveSections(size_t spare)
 // Writes the records as they stand, the current section with its live
 // values, and leaves the session as it was: current, currentIndex and the
 // records are not touched, so that saving again changes nothing.
+std::vector<int64_t> SettingsStore::SectionsToConfirm() const
+{
+    std::vector<int64_t> sections;
+    sections.reserve(records.size());
+    for (const SettingsRecord& record : records)
+        sections.push_back(record.sectionId);
+    return sections;
+}
+
+std::vector<int64_t> GoneSections(SectionCallback callback, const std::vector<int64_t>& sections)
+{
+    std::vector<int64_t> gone;
+    // Without a callback every section counts as confirmed.
+    if (!callback)
+        return gone;
+    for (const int64_t section : sections) {
+        if (callback(section) == 0)
+            gone.push_back(section);
+    }
+    std::sort(gone.begin(), gone.end());
+    return gone;
+}
+
 void SettingsStore::Save()
+{
+    Save(GoneSections(sectionCallback, SectionsToConfirm()));
+}
+
+void SettingsStore::Save(const std::vector<int64_t>& gone)
 {
     if (fileLeftAlone || !text.StartWrite())
         return;
@@ -206,8 +235,8 @@ void SettingsStore::Save()
                                                    RowOf(3, written), RowOf(4, written)};
     for (size_t i = 0; i < records.size(); ++i) {
         written = HasCurrent() && i == static_cast<size_t>(currentIndex) ? current : records[i];
-        // Without a callback every section counts as confirmed.
-        const bool known = sectionCallback ? sectionCallback(written.sectionId) != 0 : true;
+        // A section made after the host was asked is kept.
+        const bool known = !std::binary_search(gone.begin(), gone.end(), written.sectionId);
         if (!known && !AlwaysKept(written.sectionId))
             continue;
         // A section named 0 is never loaded, so writing one (the host may

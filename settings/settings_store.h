@@ -43,6 +43,10 @@ struct DialogPos {
     int32_t y;
 };
 
+// The sections of `sections` that the host's callback no longer knows,
+// sorted; none without a callback.
+std::vector<int64_t> GoneSections(SectionCallback callback, const std::vector<int64_t>& sections);
+
 class SettingsStore {
 public:
     SettingsStore();
@@ -61,7 +65,13 @@ public:
     // a snapshot is held), so that selecting that many new sections
     // allocates nothing; allocates only when less than half of it is left.
     void ReserveSections(size_t spare);
+    // Asks the host's callback about every section, then saves.
     void Save();
+    // Saves without asking: the sections in `gone` (sorted) are those the
+    // host no longer knows. So a caller can ask the host with no lock held.
+    void Save(const std::vector<int64_t>& gone);
+    std::vector<int64_t> SectionsToConfirm() const;
+    SectionCallback Callback() const { return sectionCallback; }
 
     // For the dialog: the state at opening, for Cancel. A snapshot belongs
     // to the records of one Load: Load drops it, and a restore without one

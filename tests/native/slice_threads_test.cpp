@@ -387,6 +387,104 @@ TEST(SlicePool, RunsDuringOtherRunsStartsAndStopsDoEverySliceOnce)
     EXPECT_GT(whole.load(), 0);
 }
 
+// A Run whose caller never comes back (the host killed it inside a frame)
+// blocks nothing: Stop, Shut and Start return at once, and later Runs on
+// other threads have workers again once a Start made new ones. Here the
+// caller is held inside slice 0 instead of killed; let go at the end, it
+// must still finish its own frame whole.
+struct Held {
+    std::atomic<bool> inside{false};
+    std::atomic<bool> release{false};
+    Once once;
+};
+
+void HoldSliceZero(void* context, int slice, int slices)
+{
+    auto& held = *static_cast<Held*>(context);
+    CountOnce(&held.once, slice, slices);
+    if (slice != 0)
+        return;
+    held.inside = true;
+    while (!held.release)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST(SlicePool, ACallerThatNeverReturnsBlocksNothing)
+{
+    // What the pool is asked while the caller is held: Stop, Start with the
+    // same count (the held crew is not idle, so it is replaced), Shut.
+    enum class Then { kStop, kStartAgain, kShut };
+    for (const Then then : {Then::kStop, Then::kStartAgain, Then::kShut}) {
+        SlicePool pool;
+        ASSERT_TRUE(pool.Start(3));
+        Held held;
+        std::thread caller([&] { pool.Run(HoldSliceZero, &held, 3); });
+        while (!held.inside)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto start = std::chrono::steady_clock::now();
+        if (then == Then::kStop)
+            pool.Stop();
+        else if (then == Then::kShut)
+            pool.Shut();
+        ASSERT_EQ(pool.Start(3), then != Then::kShut) << "Start after " << static_cast<int>(then);
+        EXPECT_TRUE(RunsEachSliceOnce(pool, 3, then == Then::kShut ? 1 : 3)) << "then " << static_cast<int>(then);
+        // Not timed as a speed: a wait for the held caller would never end.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        held.release = true;
+        caller.join();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(held.once.runs[i], 1) << "slice " << i << ", then " << static_cast<int>(then);
+        pool.Reopen();
+        EXPECT_TRUE(pool.Start(2));
+        EXPECT_TRUE(RunsEachSliceOnce(pool, 2, 2));
+    }
+}
+
+// Start, Stop and Shut on several threads at once, beside Runs: every Run
+// does each slice once, no crew is lost or freed twice (the sanitizers
+// see both), and once all are done a Shut leaves no workers and refuses
+// Starts until Reopen.
+TEST(SlicePool, StartsStopsAndShutsOnManyThreadsAtOnce)
+{
+    SlicePool pool;
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    auto caller = [&] {
+        for (int r = 0; !done.load(); ++r) {
+            Once once;
+            pool.Run(CountOnce, &once, 1 + r % 4);
+            const int n = once.slices[0];
+            for (int i = 0; i < SlicePool::kMaxThreads; ++i)
+                wrong += once.runs[i] == (i < n ? 1 : 0) ? 0 : 1;
+        }
+    };
+    auto changer = [&](unsigned seed) {
+        std::mt19937 random(seed);
+        for (int round = 0; round < 200; ++round) {
+            switch (random() % 5) {
+            case 0: pool.Stop(); break;
+            case 1: pool.Shut(); break;
+            case 2: pool.Reopen(); break;
+            default: pool.Start(1 + static_cast<int>(random() % 4)); break;
+            }
+        }
+    };
+    std::thread first(caller), second(caller);
+    std::thread changers[] = {std::thread(changer, 1u), std::thread(changer, 2u), std::thread(changer, 3u)};
+    for (std::thread& thread : changers)
+        thread.join();
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong.load(), 0);
+    pool.Shut();
+    EXPECT_FALSE(pool.Start(3));
+    EXPECT_EQ(pool.Threads(), 1);
+    pool.Reopen();
+    EXPECT_TRUE(pool.Start(3));
+    EXPECT_EQ(pool.Threads(), 3);
+}
+
 // Workers run at the priority of the thread that calls Run, also after the
 // caller changes it, and when the next Run comes from another thread.
 TEST(SlicePool, WorkersTakeTheCallersPriority)
