@@ -968,8 +968,8 @@ Outcome RunChild(const std::string& dll, const std::string& text)
     }
     DeleteFileA((ExeFolder() + "Plugins\\" + name + ".ini").c_str());
     // The system may hold the ended child's image a moment longer.
-    WaitFor([&name] { return DeleteFileA((ExeFolder() + name + ".dll").c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; },
-            2000);
+    const std::string copy = ExeFolder() + name + ".dll";
+    WaitFor([&copy] { return DeleteFileA(copy.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; }, 2000);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     CloseHandle(exited);
