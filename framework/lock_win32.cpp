@@ -4,6 +4,7 @@
 #include <new>
 
 #include "framework/lock.h"
+#include "framework/threads.h"
 
 namespace zvk::fw {
 namespace {
@@ -18,18 +19,6 @@ static_assert(sizeof(Owner) <= 64 && alignof(Owner) <= 8, "the lock fits its sto
 Owner& OwnerOf(unsigned char* impl)
 {
     return *std::launder(reinterpret_cast<Owner*>(impl));
-}
-
-// True only when the system says that no such thread runs: a query that
-// fails for another reason counts as alive.
-bool ThreadGone(DWORD id)
-{
-    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
-    if (!thread)
-        return GetLastError() == ERROR_INVALID_PARAMETER;
-    const bool gone = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return gone;
 }
 
 }  // namespace
@@ -53,7 +42,7 @@ void Lock::Acquire()
         if (owner.compare_exchange_strong(holder, me, std::memory_order_acquire))
             return;
         // Held for long: the holder may be dead, which nothing else tells.
-        if (attempt % 16 == 15 && ThreadGone(holder) &&
+        if (attempt % 16 == 15 && ThreadIdGone(holder) &&
             owner.compare_exchange_strong(holder, me, std::memory_order_acquire))
             return;
         // The lock is held for microseconds; give the holder the processor.

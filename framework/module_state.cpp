@@ -1,5 +1,7 @@
 #include "framework/module_state.h"
 
+#include "framework/threads.h"
+
 #include <atomic>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -41,8 +43,31 @@ private:
 
 const ResourceModuleSlot gResourceModule;
 
-// Calls from outside into the library now in progress, on every thread.
-std::atomic<long> gEntries{0};
+// Calls from outside into the library now in progress, counted per thread:
+// a thread the host killed inside a call never leaves it, and only the
+// system can tell that it is gone. A thread takes a slot at its outermost
+// entry and gives it back when it leaves; threads beyond the slots are
+// counted in one sum, which never forgets them.
+struct EntrySlot {
+    std::atomic<DWORD> thread{0};
+    std::atomic<long> depth{0};
+};
+constexpr unsigned kEntrySlots = 64;
+EntrySlot gEntrySlots[kEntrySlots];
+std::atomic<long> gUnslottedEntries{0};
+
+// The calling thread's slot, taken if it has none; -1 when all are taken.
+int SlotOf(DWORD thread)
+{
+    const unsigned first = (thread >> 2) % kEntrySlots;  // ids are multiples of 4
+    for (unsigned i = 0; i < kEntrySlots; ++i) {
+        EntrySlot& slot = gEntrySlots[(first + i) % kEntrySlots];
+        DWORD holder = slot.thread.load();
+        if (holder == thread || (holder == 0 && slot.thread.compare_exchange_strong(holder, thread)))
+            return static_cast<int>((first + i) % kEntrySlots);
+    }
+    return -1;
+}
 
 std::atomic<bool> gProcessExiting{false};
 
@@ -71,7 +96,14 @@ HINSTANCE ResourceModule()
 
 bool LibraryCodeRunning()
 {
-    return gEntries.load() != 0;
+    if (gUnslottedEntries.load() != 0)
+        return true;
+    for (const EntrySlot& slot : gEntrySlots) {
+        const DWORD thread = slot.thread.load();
+        if (thread != 0 && slot.depth.load() > 0 && !ThreadIdGone(thread))
+            return true;
+    }
+    return false;
 }
 
 void NoteDetach(bool processExit)
@@ -106,7 +138,11 @@ ModuleStateGuard::ModuleStateGuard()
 {
     // Counted before anything else: a thread letting go of the library takes
     // a count of zero, with this thread outside our code, as safe to unmap.
-    gEntries.fetch_add(1);
+    slot_ = SlotOf(::GetCurrentThreadId());
+    if (slot_ < 0)
+        gUnslottedEntries.fetch_add(1);
+    else
+        gEntrySlots[slot_].depth.fetch_add(1);
     previous_ = gResourceModule.Get();
     gResourceModule.Set(OwnModule());
 }
@@ -114,7 +150,11 @@ ModuleStateGuard::ModuleStateGuard()
 ModuleStateGuard::~ModuleStateGuard()
 {
     gResourceModule.Set(previous_);
-    gEntries.fetch_sub(1);
+    if (slot_ < 0) {
+        gUnslottedEntries.fetch_sub(1);
+    } else if (gEntrySlots[slot_].depth.fetch_sub(1) == 1) {
+        gEntrySlots[slot_].thread.store(0);
+    }
 }
 
 }  // namespace zvk::fw

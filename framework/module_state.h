@@ -21,7 +21,7 @@ std::string ModuleBaseName(HMODULE module);
 
 // True while any thread is inside a call from outside into the library (an
 // entry point, a window or hook procedure of ours): each of them holds a
-// ModuleStateGuard.
+// ModuleStateGuard. A thread the host killed inside one does not count.
 bool LibraryCodeRunning();
 
 // Told by the library's DllMain at DLL_PROCESS_DETACH, before the static
@@ -47,6 +47,7 @@ public:
 
 private:
     HINSTANCE previous_;
+    int slot_;  // this thread's count of calls in progress, or -1
 };
 
 }  // namespace zvk::fw

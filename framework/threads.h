@@ -71,6 +71,12 @@ ThreadPriority NormalThreadPriority();
 // Gives up the processor for about a millisecond.
 void SleepBriefly();
 
+// True only when the system says that no thread with this id runs any more
+// (Windows: one the host killed inside a call of ours never says so itself).
+// A query that fails for another reason counts as alive; natively, where
+// nothing kills our callers, always false.
+bool ThreadIdGone(unsigned long id);
+
 // Processors this process may run on (at least 1).
 int ProcessorCount();
 

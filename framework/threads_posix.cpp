@@ -142,4 +142,9 @@ int ProcessorCount()
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
+bool ThreadIdGone(unsigned long)
+{
+    return false;
+}
+
 }  // namespace zvk::fw

@@ -105,6 +105,16 @@ void SleepBriefly()
     Sleep(1);
 }
 
+bool ThreadIdGone(unsigned long id)
+{
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool gone = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return gone;
+}
+
 int ProcessorCount()
 {
     DWORD_PTR process = 0, system = 0;
