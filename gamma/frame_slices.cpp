@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "gamma/as_double.h"
+
 namespace zvk {
 
 void CorrectFrameSlice(void* job, int slice, int slices)
@@ -46,14 +48,6 @@ double FastestNsPerPixel(const Kernels& kernels, FrameKernel kernel, const Table
             best = ns;
     }
     return best / kSpeedPixels;
-}
-
-// Each step through memory, so that the 32-bit build (x87, 80-bit
-// intermediates) decides a frame at the threshold as the 64-bit one does.
-double AsDouble(double value)
-{
-    volatile double stored = value;
-    return stored;
 }
 
 }  // namespace
