@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bench/bench_frames.h"
+#include "gamma/kernel_timing.h"
 
 namespace zvk::bench {
 namespace {

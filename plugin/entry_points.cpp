@@ -111,9 +111,9 @@ void Init(const InitParams* params)
     // using the tables right now.
     gState.tables.Allocate();
     gState.kernels.store(&BestKernels(), std::memory_order_release);
-    // Timed once: a SetFormat beside a later Init reads the speeds.
+    // Copied once: a SetFormat beside a later Init reads the speeds.
     if (!gState.speedsKnown.load(std::memory_order_acquire)) {
-        gState.speeds = MeasureKernelSpeeds(BestKernels());
+        gState.speeds = BestKernelSpeeds();
         gState.speedsKnown.store(true, std::memory_order_release);
     }
     gState.slicePool.Reopen();

@@ -8,6 +8,7 @@
 #include "framework/slice_pool.h"
 #include "gamma/frame_slices.h"
 #include "gamma/gamma_tables.h"
+#include "gamma/kernel_timing.h"
 #include "gamma/kernels.h"
 #include "live/live_settings.h"
 #include "plugin/host_records.h"

@@ -2,7 +2,7 @@
 // whole set, readers never block writers, and no rebuild request is lost.
 // Meant to run under ThreadSanitizer as well (preset native-tsan).
 #include "gamma/gamma_tables.h"
-#include "gamma/kernels.h"
+#include "gamma/kernel_timing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Every dispatch level against the portable kernels, byte for byte. Built for
 // both the native and the 32-bit Windows tests.
+#include "gamma/kernel_timing.h"
 #include "gamma/kernels.h"
 
 #include <gtest/gtest.h>
@@ -164,7 +165,7 @@ TEST(KernelLevels, ChoiceTakesEachKernelFromAVariantOfTheLevel)
     for (int l = 0; l < kKernelLevelCount; ++l)
         if (HasKernelLevel(static_cast<KernelLevel>(l)))
             choices.emplace_back(static_cast<KernelLevel>(l), ChooseKernels(static_cast<KernelLevel>(l)));
-    choices.emplace_back(BestKernelLevel(), KernelChoice{BestKernels(), BestKernelsReport()});
+    choices.emplace_back(BestKernelLevel(), KernelChoice{BestKernels(), BestKernelSpeeds(), BestKernelsReport()});
     for (const auto& [level, choice] : choices) {
         int yuvFrom = -1, rgbFrom = -1;
         for (int v = 0; v < KernelVariantCount(level); ++v) {

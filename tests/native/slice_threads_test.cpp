@@ -3,6 +3,7 @@
 // for 32-bit Windows, where the pool runs on the Win32 threads of the DLL.
 #include "framework/slice_pool.h"
 #include "gamma/frame_slices.h"
+#include "gamma/kernel_timing.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,7 @@ TEST(FrameSlices, SliceCountSplitsOnlyFramesOverAMillisecond)
 
 TEST(FrameSlices, MeasuredSpeedsArePerPixelNanoseconds)
 {
-    const KernelSpeeds speeds = MeasureKernelSpeeds(BestKernels());
+    const KernelSpeeds& speeds = BestKernelSpeeds();
     for (FrameKernel kernel : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged, FrameKernel::kRgb24}) {
         const double ns = speeds.Of(kernel);
         // A frame pixel takes somewhere between a few hundredths of a cycle
