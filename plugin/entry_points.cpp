@@ -58,15 +58,8 @@ bool FrameKernelOf(const PluginState& state, FrameKernel& kernel)
     }
 }
 
-// What a frame needs of the format, in one word: SetFormat publishes it
-// whole, so a frame never sees half of a change (1280x720 turned 720x1280
-// read as 1280x1280). No pixels: frames are left as they are.
-struct FramePlan {
-    uint32_t pixels;
-    FrameKernel kernel;
-    int slices;
-};
-
+// The frame plan in one word: SetFormat publishes it whole, so a frame
+// never sees half of a change (1280x720 turned 720x1280 read as 1280x1280).
 uint64_t Packed(const FramePlan& plan)
 {
     return plan.pixels | uint64_t{static_cast<uint8_t>(plan.kernel)} << 32 |
@@ -131,31 +124,27 @@ void Init(const InitParams* params)
 int32_t SetFormat(const FrameFormat* format)
 {
     fw::ModuleStateGuard guard;
-    if (format) {
-        gState.width = format->width;
-        gState.height = format->height;
-        gState.colourFormat = format->colourFormat;
-        gState.yuvVariant = format->yuvVariant;
-        FramePlan plan = {0, FrameKernel::kRgb24, 1};
-        if (FrameKernelOf(gState, plan.kernel) && PixelCount(gState) >= (plan.kernel == FrameKernel::kRgb24 ? 1u : 2u))
-            plan.pixels = PixelCount(gState);
-        // A frame one core corrects within about 1 ms is not split. The
-        // workers are made here, never on the frame path, and kept until
-        // Close once made; none after Close or at exit.
-        const bool timed = gState.speedsKnown.load(std::memory_order_acquire);
-        const int slices = plan.pixels && timed ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels,
-                                                             fw::ProcessorCount())
-                                                : 1;
-        // Start keeps idle workers as they are; it replaces those a Run
-        // holds, which may be one whose thread the host killed.
-        int threads = gState.slicePool.Threads();
-        if (slices > 1 && !fw::ProcessExiting())
-            gState.slicePool.Start(slices > threads ? slices : threads);
-        threads = gState.slicePool.Threads();
-        plan.slices = slices < threads ? slices : threads;
-        gState.framePlan.store(Packed(plan), std::memory_order_release);
-        gState.live.MakeRoom();
-    }
+    if (!format)
+        return 1;
+    gState.width = format->width;
+    gState.height = format->height;
+    gState.colourFormat = format->colourFormat;
+    gState.yuvVariant = format->yuvVariant;
+    FrameKernel kernel = FrameKernel::kRgb24;
+    const uint32_t pixels = FrameKernelOf(gState, kernel) ? PixelCount(gState) : 0;
+    const bool timed = gState.speedsKnown.load(std::memory_order_acquire);
+    FramePlan plan = PlanFrames(kernel, pixels, timed ? &gState.speeds : nullptr, fw::ProcessorCount());
+    // The workers are made here, never on the frame path, and kept until
+    // Close once made; none after Close or at exit. Start keeps idle workers
+    // as they are; it replaces those a Run holds, which may be one whose
+    // thread the host killed.
+    const int threads = gState.slicePool.Threads();
+    if (plan.slices > 1 && !fw::ProcessExiting())
+        gState.slicePool.Start(plan.slices > threads ? plan.slices : threads);
+    const int started = gState.slicePool.Threads();
+    plan.slices = plan.slices < started ? plan.slices : started;
+    gState.framePlan.store(Packed(plan), std::memory_order_release);
+    gState.live.MakeRoom();
     return 1;
 }
 

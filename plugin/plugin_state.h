@@ -6,6 +6,7 @@
 
 #include "dialog/gamma_dialog.h"
 #include "framework/slice_pool.h"
+#include "gamma/frame_plan.h"
 #include "gamma/frame_slices.h"
 #include "gamma/gamma_tables.h"
 #include "gamma/kernel_timing.h"
