@@ -61,7 +61,7 @@ bool LiveSettings::SaveIfFree()
     return true;
 }
 
-void LiveSettings::MakeRoom()
+void LiveSettings::ReserveSections()
 {
     // Called on the frame thread: when the window holds the store, its own
     // calls make the room.
@@ -212,7 +212,7 @@ void LiveSettings::RestoreSnapshot()
     PublishCurrent();
 }
 
-void LiveSettings::ShowTables()
+void LiveSettings::BuildTablesIfNone()
 {
     fw::LockGuard hold(lock_);
     BuildIfNone();

@@ -102,7 +102,7 @@ void Init(const InitParams* params)
     gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     // Made at the first Init only: the window's thread and frames may be
     // using the tables right now.
-    gState.tables.Allocate();
+    gState.tables.EnsureAllocated();
     gState.kernels.store(&BestKernels(), std::memory_order_release);
     // Copied once: a SetFormat beside a later Init reads the speeds.
     if (!gState.speedsKnown.load(std::memory_order_acquire)) {
@@ -116,7 +116,7 @@ void Init(const InitParams* params)
     // A window opened before: it shows what was loaded, and its curve the
     // tables of that.
     if (const HWND window = gState.dialog.m_hWnd) {
-        gState.live.ShowTables();
+        gState.live.BuildTablesIfNone();
         ::PostMessageA(window, WM_GAMMA_REFRESH, kRefreshAll, 0);
     }
 }
@@ -144,7 +144,7 @@ int32_t SetFormat(const FrameFormat* format)
     const int started = gState.slicePool.Threads();
     plan.slices = plan.slices < started ? plan.slices : started;
     gState.framePlan.store(Packed(plan), std::memory_order_release);
-    gState.live.MakeRoom();
+    gState.live.ReserveSections();
     return 1;
 }
 
