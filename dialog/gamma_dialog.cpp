@@ -11,6 +11,9 @@ namespace {
 constexpr int kFlashMs = 60;
 // How long a window thread that answers may take to destroy the window.
 constexpr DWORD kDestroyWaitMs = 10000;
+// How often the window looks whether it still shows the current section.
+constexpr UINT_PTR kSectionTimer = 1;
+constexpr UINT kSectionCheckMs = 100;
 
 int32_t GammaOf(const SettingsRecord& record, int channel)
 {
@@ -47,6 +50,7 @@ fw::MessageMap GammaDialog::GetMessageMap() const
         fw::OnCommand<&GammaDialog::OnOnBox>(IDC_ON),
         fw::OnPrivateMessage<&GammaDialog::OnRefresh>(WM_GAMMA_REFRESH),
         fw::OnPrivateMessage<&GammaDialog::OnDestroyRequest>(WM_GAMMA_DESTROY),
+        fw::OnPrivateMessage<&GammaDialog::OnTimer>(WM_TIMER),
     };
     return fw::MapOf(kMap);
 }
@@ -125,6 +129,8 @@ BOOL GammaDialog::OnInitDialog()
         slider->SetPageSize(0);
     m_refreshPoster.Start();
     m_live.SetRefreshWindow(m_hWnd);
+    m_sectionShown = false;
+    SetTimer(kSectionTimer, kSectionCheckMs);
     Post(kRefreshAll);
     return TRUE;
 }
@@ -171,9 +177,11 @@ void GammaDialog::OnOkButton()
     DestroyWindow();
 }
 
+// Handled here rather than through a posted WM_CLOSE, which a full queue
+// would lose: the window would stay, and Close would save what was cancelled.
 void GammaDialog::OnCancelButton()
 {
-    PostMessage(WM_CLOSE);
+    OnClose();
 }
 
 void GammaDialog::OnClose()
@@ -300,9 +308,12 @@ LRESULT GammaDialog::OnRefresh(WPARAM kind, LPARAM)
 {
     if (kind > kRefreshEnabling)
         return 1;
+    const uint32_t sectionChanges = m_live.SectionChanges();
     const SettingsRecord live = m_live.Current();
     const auto wants = [kind](RefreshKind step) { return kind == kRefreshAll || kind == step; };
     if (kind == kRefreshAll) {
+        m_sectionShown = true;
+        m_shownSectionChanges = sectionChanges;
         for (int channel = kRed; channel <= kBlue; ++channel)
             Slider(channel).SetPos(PositionOfGamma(GammaOf(live, channel)));
         m_chkLink.SetCheck(live.Binding ? BST_CHECKED : BST_UNCHECKED);
@@ -325,6 +336,17 @@ LRESULT GammaDialog::OnRefresh(WPARAM kind, LPARAM)
             control->EnableWindow(enable);
     }
     return 1;
+}
+
+// The frame path asks for a refresh after a section switch through the
+// poster, which may lack its thread or event, and a post may find the queue
+// full. The timer needs neither (WM_TIMER is made when the queue is read):
+// a window still showing an earlier section catches up here.
+LRESULT GammaDialog::OnTimer(WPARAM id, LPARAM)
+{
+    if (id == kSectionTimer && (!m_sectionShown || m_live.SectionChanges() != m_shownSectionChanges))
+        OnRefresh(kRefreshAll, 0);
+    return 0;
 }
 
 // The curves of the tables frames are corrected with: one whole published

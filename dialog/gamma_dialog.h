@@ -73,6 +73,7 @@ private:
     void OnDefaults();
     void OnOnBox();
     LRESULT OnRefresh(WPARAM kind, LPARAM);
+    LRESULT OnTimer(WPARAM id, LPARAM);
 
     void LetGoOfWindowParts();
     void PlaceWindow();
@@ -84,6 +85,9 @@ private:
     const GammaTables& m_tables;
 
     fw::Poster m_refreshPoster;
+    // The section changes the controls show the values of (see OnTimer).
+    bool m_sectionShown = false;
+    uint32_t m_shownSectionChanges = 0;
     AboutBox m_aboutBox;
     std::unique_ptr<CurveView> m_pCurveView;
     fw::CButton m_chkOn;

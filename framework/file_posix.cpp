@@ -98,11 +98,14 @@ std::unique_ptr<File> OpenExclusive(const std::string& path, int flags, bool tru
 }
 
 // No write permission for anyone stands for the read-only attribute; the
-// bits are looked at rather than access(), which says yes to root.
+// bits are looked at rather than access(), which says yes to root. A file
+// that cannot be asked about (but may be there) counts as read-only.
 bool WithoutWriteBits(const std::string& nativePath)
 {
     struct stat info = {};
-    return stat(nativePath.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+    if (stat(nativePath.c_str(), &info) != 0)
+        return errno != ENOENT && errno != ENOTDIR;
+    return (info.st_mode & 0222) == 0;
 }
 
 class PosixFileSystem final : public FileSystem {

@@ -1,7 +1,11 @@
 // Win32 file access for the DLL: ANSI paths, no sharing, flushed before the
 // new file takes the old one's place. Only calls that Windows 9x has too.
+// Another program may hold the file for a moment (an antivirus scan just
+// after a save, a backup, an indexer): opening and replacing try again.
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <new>
 
 #include "framework/system_files.h"
@@ -11,6 +15,76 @@ namespace {
 
 // ReadFile and WriteFile take a 32-bit count; big files go in pieces.
 constexpr size_t kPiece = size_t{1} << 30;
+
+// How long a file held by another program is waited for, in pauses that
+// grow from the first to the longest; a file held longer is given up.
+constexpr DWORD kHeldWaitMs = 1000;
+constexpr DWORD kFirstPauseMs = 10;
+constexpr DWORD kLongestPauseMs = 250;
+
+// A rename over a file that another program has open is refused as access
+// denied, an open as a sharing violation.
+enum class Refusal { kOpen, kRename };
+
+bool HeldByAnother(Refusal refusal)
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           (refusal == Refusal::kRename && error == ERROR_ACCESS_DENIED);
+}
+
+// A target that a replace has just given up on, and when: the save's
+// rewrite in place that follows does not wait for it again, so that one
+// save waits about a second in all. A hash: nothing here may allocate.
+std::atomic<uint64_t> gGivenUpTarget{0};
+std::atomic<DWORD> gGivenUpAt{0};
+
+uint64_t PathHash(const std::string& path)
+{
+    uint64_t hash = 14695981039346656037u;
+    for (const char c : path)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    return hash;
+}
+
+bool JustGivenUp(const std::string& path)
+{
+    return gGivenUpTarget.load(std::memory_order_relaxed) == PathHash(path) &&
+           ::GetTickCount() - gGivenUpAt.load(std::memory_order_relaxed) < kHeldWaitMs;
+}
+
+// Calls attempt until it succeeds, fails for another reason than a hold,
+// or wait ms have gone by. The last attempt's error stays for the caller.
+template <class Attempt>
+bool WhileHeld(Refusal refusal, DWORD wait, const Attempt& attempt)
+{
+    DWORD waited = 0;
+    DWORD pause = kFirstPauseMs;
+    for (;;) {
+        if (attempt())
+            return true;
+        if (!HeldByAnother(refusal) || waited >= wait)
+            return false;
+        pause = pause < wait - waited ? pause : wait - waited;
+        ::Sleep(pause);
+        waited += pause;
+        pause = pause * 2 < kLongestPauseMs ? pause * 2 : kLongestPauseMs;
+    }
+}
+
+// The file's attributes; false when they cannot be had, also when there is
+// no file (then ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND is left).
+bool AttributesOf(const std::string& path, DWORD& attributes)
+{
+    attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool NoSuchFile()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 class Win32File final : public File {
 public:
@@ -74,9 +148,14 @@ public:
 
 // Without sharing: while another program has the file open, opening fails
 // before anything is truncated.
-HANDLE Open(const std::string& path, DWORD access, DWORD disposition)
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition, DWORD wait = kHeldWaitMs)
 {
-    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    WhileHeld(Refusal::kOpen, wait, [&] {
+        handle = CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
 }
 
 // The owner is made before the file is opened: a file truncated and then
@@ -115,31 +194,47 @@ public:
         std::unique_ptr<Win32File> file = NewFile();
         if (!file || IsReadOnly(path))
             return nullptr;
-        file->handle_ = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING);
+        file->handle_ = Open(path, GENERIC_WRITE, TRUNCATE_EXISTING, JustGivenUp(path) ? 0 : kHeldWaitMs);
         if (file->handle_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
             file->handle_ = Open(path, GENERIC_WRITE, CREATE_NEW);
         return Opened(std::move(file));
     }
 
-    // MoveFileExA exists on Windows 9x but does nothing there: false.
+    // The source takes exactly the target's kept attributes first: what it
+    // had of its own (read-only, say) would otherwise become the settings
+    // file's. Without the target's attributes, or where they cannot be set,
+    // nothing is moved. MoveFileExA exists on Windows 9x but does nothing
+    // there: false.
     bool Replace(const std::string& source, const std::string& target) override
     {
-        const DWORD old = GetFileAttributesA(target.c_str());
-        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
+        DWORD old = 0;
+        if (!AttributesOf(target, old) || (old & FILE_ATTRIBUTE_READONLY))
             return false;
-        if (old != INVALID_FILE_ATTRIBUTES && (old & kKeptAttributes))
-            SetFileAttributesA(source.c_str(), old & kKeptAttributes);
-        return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        const DWORD kept = old & kKeptAttributes;
+        if (!SetFileAttributesA(source.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))
+            return false;
+        if (WhileHeld(Refusal::kRename, kHeldWaitMs, [&] {
+                return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            }))
+            return true;
+        if (HeldByAnother(Refusal::kRename)) {
+            gGivenUpTarget.store(PathHash(target), std::memory_order_relaxed);
+            gGivenUpAt.store(::GetTickCount(), std::memory_order_relaxed);
+        }
+        return false;
     }
 
+    // A file that cannot be deleted may be read-only: the attribute goes,
+    // also when the query fails.
     bool Remove(const std::string& path) override
     {
         if (DeleteFileA(path.c_str()))
             return true;
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        DWORD attributes = 0;
+        const bool known = AttributesOf(path, attributes);
+        if ((!known && NoSuchFile()) || (known && !(attributes & FILE_ATTRIBUTE_READONLY)))
             return false;
-        SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        SetFileAttributesA(path.c_str(), known ? attributes & ~DWORD{FILE_ATTRIBUTE_READONLY} : FILE_ATTRIBUTE_NORMAL);
         return DeleteFileA(path.c_str()) != 0;
     }
 
@@ -147,16 +242,18 @@ public:
     // about may hold a file.
     bool Exists(const std::string& path) override
     {
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
-        const DWORD error = GetLastError();
-        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+        DWORD attributes = 0;
+        return AttributesOf(path, attributes) || !NoSuchFile();
     }
 
+    // A query that fails for another reason than a missing file may hide a
+    // read-only one: it counts as read-only.
     bool IsReadOnly(const std::string& path) override
     {
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+        DWORD attributes = 0;
+        if (!AttributesOf(path, attributes))
+            return !NoSuchFile();
+        return (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     }
 };
 

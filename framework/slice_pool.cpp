@@ -175,6 +175,8 @@ bool SlicePool::Start(int threads)
         }
         word = reinterpret_cast<uintptr_t>(crew) | static_cast<uintptr_t>(crew->started) << kWorkersShift;
     }
+    // Once published, another thread may retire and free it at any moment.
+    const bool allStarted = ThreadsOf(word) == threads;
     // Published in one step; whatever crew it replaces is retired.
     gate = gate_.load(std::memory_order_acquire);
     do {
@@ -184,7 +186,7 @@ bool SlicePool::Start(int threads)
         }
     } while (!gate_.compare_exchange_weak(gate, word, std::memory_order_acq_rel, std::memory_order_acquire));
     Retire(gate);
-    return !crew || crew->started == threads - 1;
+    return allStarted;
 }
 
 void SlicePool::Stop()

@@ -47,6 +47,8 @@ public:
     {
         return ::SendMessageA(m_hWnd, message, wParam, lParam);
     }
+    // WM_TIMER to this window every ms; it ends with the window.
+    UINT_PTR SetTimer(UINT_PTR id, UINT ms) const { return ::SetTimer(m_hWnd, id, ms, nullptr); }
 
     HWND m_hWnd = nullptr;
 };

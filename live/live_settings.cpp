@@ -28,6 +28,7 @@ void LiveSettings::Load(const std::string& baseName, SectionCallback callback)
     framesCorrected_.store(false, std::memory_order_relaxed);
     frameHasSection_.store(false, std::memory_order_release);
     PublishCurrent();
+    sectionChanges_.fetch_add(1, std::memory_order_release);
 }
 
 void LiveSettings::Save()
@@ -107,6 +108,7 @@ LiveSettings::FrameView LiveSettings::EnterSection(int64_t sectionId)
         }
         edited_ = 0;
         BuildCurrent();
+        sectionChanges_.fetch_add(1, std::memory_order_release);
     }
     frameSection_.store(sectionId, std::memory_order_relaxed);
     frameHasSection_.store(true, std::memory_order_release);

@@ -67,6 +67,10 @@ public:
     // The dialog's side. The dialog announces its window so that a section
     // switch can ask it to refresh.
     void SetRefreshWindow(void* window);
+    // Counts the changes of the current section (switches, loads), without
+    // a lock: a window that shows the values of count n is behind when the
+    // count is no longer n. Read before Current().
+    uint32_t SectionChanges() const { return sectionChanges_.load(std::memory_order_acquire); }
     SettingsRecord Current();
     // Writes one channel's gamma and rebuilds its tables. When the channels
     // are linked the other two take the same value and all three are built
@@ -108,6 +112,7 @@ private:
     std::atomic<bool> enable_{true};
     std::atomic<void*> refreshWindow_{nullptr};
     std::atomic<bool> framesCorrected_{false};  // a frame entered a section since Load
+    std::atomic<uint32_t> sectionChanges_{0};
 
     // Under the lock.
     uint32_t edited_ = 0;        // fields the window changed while no section was current

@@ -43,7 +43,9 @@ public:
 };
 
 // Files by path. Paths are Windows paths (backslashes); an implementation
-// for another system maps them.
+// for another system maps them. A file that another program holds for a
+// moment (a scan, a backup) may be waited for, about a second at most per
+// call; one held longer counts as one that cannot be opened or replaced.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -55,13 +57,16 @@ public:
     // another opener has: that one's data stays as it was.
     virtual std::unique_ptr<File> CreateForWriting(const std::string& path) = 0;
     // Puts source in the place of target in one step, replacing target and
-    // keeping target's attributes. False where the system cannot do that.
+    // keeping target's attributes (none of source's own). False where the
+    // system cannot do that.
     virtual bool Replace(const std::string& source, const std::string& target) = 0;
     // Removes a file, a read-only one too.
     virtual bool Remove(const std::string& path) = 0;
     // Whether anything stands at the path, also when it cannot be opened.
     virtual bool Exists(const std::string& path) = 0;
-    // Whether the file there has the read-only attribute.
+    // Whether the file there has the read-only attribute; true also when
+    // that cannot be told (a query that fails for another reason than a
+    // missing file), so that no save overwrites a frozen file.
     virtual bool IsReadOnly(const std::string& path) = 0;
 };
 

@@ -282,17 +282,22 @@ bool SettingsStore::WriteFile(const char* data, size_t size)
     }
     // No temporary file can be had, or no replace on this system (Windows
     // 9x has none). What fails part-way puts the old text back, as far as
-    // the disk lets it.
-    if (WriteWhole(path, data, size))
+    // the disk lets it; a file that could not be opened was not touched.
+    bool opened = false;
+    if (WriteWhole(path, data, size, opened))
         return true;
-    const std::string_view old = text.ReadText();
-    WriteWhole(path, old.data(), old.size());
+    if (opened) {
+        const std::string_view old = text.ReadText();
+        bool again = false;
+        WriteWhole(path, old.data(), old.size(), again);
+    }
     return false;
 }
 
-bool SettingsStore::WriteWhole(const std::string& path, const char* data, size_t size)
+bool SettingsStore::WriteWhole(const std::string& path, const char* data, size_t size, bool& opened)
 {
     std::unique_ptr<File> file = fileSystem->CreateForWriting(path);
+    opened = file != nullptr;
     return file && file->Write(data, size) && file->Commit();
 }
 

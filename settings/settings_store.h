@@ -102,7 +102,7 @@ private:
     bool ReadFile();
     void LoadSections();
     bool WriteFile(const char* data, size_t size);
-    bool WriteWhole(const std::string& path, const char* data, size_t size);
+    bool WriteWhole(const std::string& path, const char* data, size_t size, bool& opened);
 
     std::vector<SettingsRecord> records;
     std::vector<SettingsRecord> snapshot;

@@ -143,6 +143,13 @@ BOOL WINAPI FakeSetFileAttributesA(LPCSTR path, DWORD attributes)
     return SetFileAttributesA(path, attributes);
 }
 
+DWORD WINAPI FakeGetFileAttributesA(LPCSTR path)
+{
+    if (Fails(kGetFileAttributesA, ERROR_ACCESS_DENIED))
+        return INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesA(path);
+}
+
 BOOL WINAPI FakeCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security)
 {
     if (Fails(kCreateDirectoryA, ERROR_DISK_FULL))
@@ -294,6 +301,13 @@ LRESULT WINAPI FakeSendMessageTimeoutA(HWND window, UINT message, WPARAM wParam,
     return SendMessageTimeoutA(window, message, wParam, lParam, flags, timeout, result);
 }
 
+UINT_PTR WINAPI FakeSetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC procedure)
+{
+    if (Fails(kSetTimer, ERROR_NO_SYSTEM_RESOURCES))
+        return 0;
+    return SetTimer(window, id, ms, procedure);
+}
+
 template <class F>
 void* Address(F* function)
 {
@@ -315,6 +329,7 @@ const CallEntry kCalls[kCallCount] = {
     {"kernel32.dll", "MoveFileExA", Address(FakeMoveFileExA)},
     {"kernel32.dll", "DeleteFileA", Address(FakeDeleteFileA)},
     {"kernel32.dll", "SetFileAttributesA", Address(FakeSetFileAttributesA)},
+    {"kernel32.dll", "GetFileAttributesA", Address(FakeGetFileAttributesA)},
     {"kernel32.dll", "CreateDirectoryA", Address(FakeCreateDirectoryA)},
     {"advapi32.dll", "RegOpenKeyExA", Address(FakeRegOpenKeyExA)},
     {"advapi32.dll", "RegQueryValueExA", Address(FakeRegQueryValueExA)},
@@ -336,6 +351,7 @@ const CallEntry kCalls[kCallCount] = {
     {"gdi32.dll", "SelectObject", Address(FakeSelectObject)},
     {"user32.dll", "PostMessageA", Address(FakePostMessageA)},
     {"user32.dll", "SendMessageTimeoutA", Address(FakeSendMessageTimeoutA)},
+    {"user32.dll", "SetTimer", Address(FakeSetTimer)},
 };
 
 void Arm(const Plan& plan)

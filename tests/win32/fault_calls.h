@@ -16,11 +16,11 @@ namespace zvk::fault {
 enum Call {
     kMalloc, kCalloc, kRealloc, kAlignedMalloc,
     kCreateFileA, kReadFile, kWriteFile, kGetFileSize, kFlushFileBuffers, kMoveFileExA, kDeleteFileA,
-    kSetFileAttributesA, kCreateDirectoryA,
+    kSetFileAttributesA, kGetFileAttributesA, kCreateDirectoryA,
     kRegOpenKeyExA, kRegQueryValueExA, kSHGetSpecialFolderPathA, kGetModuleFileNameA,
     kCreateThread, kCreateEventA, kCreateSemaphoreW, kDuplicateHandle, kTlsAlloc, kSetWindowsHookExA,
     kCreateDialogParamA, kDialogBoxParamA, kGetDC, kCreateCompatibleDC, kCreateCompatibleBitmap, kCreatePen,
-    kCreateSolidBrush, kSelectObject, kPostMessageA, kSendMessageTimeoutA,
+    kCreateSolidBrush, kSelectObject, kPostMessageA, kSendMessageTimeoutA, kSetTimer,
     kCallCount
 };
 

@@ -12,7 +12,10 @@
 // - every frame corrected exactly as the tables of its section's values say,
 //   or left as it was, never anything else;
 // - the settings file either as it was or, byte for byte, what a save of the
-//   session's values writes; no temporary file of ours left beside it;
+//   session's values writes, with the attributes it had; no temporary file
+//   of ours left beside it;
+// - the open window showing the current section's values after each switch,
+//   and Cancel closing it;
 // - the library leaving the process at FreeLibrary, and a fresh load (no
 //   faults) reading the file and correcting frames by it, its window opening.
 //
@@ -359,9 +362,15 @@ private:
                const Model& model, bool exact);
     void MoveSlider(const UiThread& ui, HWND dialog, int id, int position) const;
     void Window(const Guest& guest, const UiThread& ui, Model& model);
+    void CancelWindow(const Guest& guest, const UiThread& ui, const Model& model);
+    void ExpectShown(HWND dialog, const Model& model);
     void FreshLoad(const Model& inFile, bool mayStay);
 
     const Paths& paths_;
+    // The sections that may be current: the last corrected frame's, and
+    // those of the frames left as they were since (a section switched off,
+    // or a switch that did not happen).
+    std::vector<int64_t> mayBeCurrent_;
 
 public:
     // Calls of each function in the session itself, the fresh load not counted.
@@ -377,7 +386,10 @@ void Run::Frame(const Guest& guest, const Format& format, int64_t section, std::
     guest.Frame(section, frame.data());
     // Left as it was, or corrected with one whole set of the section's
     // tables, whether the file could be read or not.
-    if (!exact && Repeats(frame, block))
+    const bool left = Repeats(frame, block);
+    mayBeCurrent_.resize(left ? mayBeCurrent_.size() : 0);
+    mayBeCurrent_.push_back(section);
+    if (!exact && left)
         return;
     for (const bool fileRead : {true, false}) {
         if (exact && !fileRead)
@@ -397,6 +409,53 @@ void Run::MoveSlider(const UiThread& ui, HWND dialog, int id, int position) cons
     ui.Pump(20);
     SendMessageA(slider, TBM_SETPOS, TRUE, position);
     SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(slider));
+}
+
+// What the window shows, as the value texts, the slider positions and the
+// two boxes.
+std::string ShownBy(HWND dialog)
+{
+    std::string shown;
+    for (const int id : {IDC_TEXT_RED, IDC_TEXT_GREEN, IDC_TEXT_BLUE}) {
+        char text[32] = {};
+        GetDlgItemTextA(dialog, id, text, sizeof text);
+        shown += std::string(text) + " ";
+    }
+    for (const int id : {IDC_SLIDER_RED, IDC_SLIDER_GREEN, IDC_SLIDER_BLUE})
+        shown += std::to_string(SendDlgItemMessageA(dialog, id, TBM_GETPOS, 0, 0)) + " ";
+    for (const int id : {IDC_LINK, IDC_ON})
+        shown += SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED ? "x" : "-";
+    return shown;
+}
+
+// What a window that shows the values looks like.
+std::string ShownAs(const Values& v)
+{
+    std::string shown;
+    for (const int32_t gamma : {v.r, v.g, v.b}) {
+        char text[kGammaTextSize];
+        FormatGamma(gamma, text);
+        shown += std::string(text) + " ";
+    }
+    for (const int32_t gamma : {v.r, v.g, v.b})
+        shown += std::to_string(PositionOfGamma(gamma)) + " ";
+    return shown + (v.binding ? "x" : "-") + (v.enable ? "x" : "-");
+}
+
+// The window must catch up with the current section by itself within a
+// moment, whatever it could not have (its poster thread, a posted message).
+// A second here, for a machine under load.
+void Run::ExpectShown(HWND dialog, const Model& model)
+{
+    std::vector<std::string> wanted;
+    for (const int64_t section : mayBeCurrent_) {
+        for (const bool fileRead : {true, false})
+            wanted.push_back(ShownAs(model.Of(section, fileRead)));
+    }
+    const auto current = [&] { return std::count(wanted.begin(), wanted.end(), ShownBy(dialog)) > 0; };
+    if (!WaitFor(current, 1000))
+        Problem("the window shows " + ShownBy(dialog) + " while section " + std::to_string(mayBeCurrent_.back()) +
+                " is current (" + wanted.front() + ")");
 }
 
 // The settings window: sliders, the link box, the About box, OK.
@@ -443,10 +502,37 @@ void Run::Window(const Guest& guest, const UiThread& ui, Model& model)
         Problem("OK did not close the window");
 }
 
+// The window again: it follows the section switches while it is open; a
+// slider move, then Cancel, which closes it and takes the move back.
+void Run::CancelWindow(const Guest& guest, const UiThread& ui, const Model& model)
+{
+    fault::SetStep("ShowDialog");
+    ShowDialog(guest, ui);
+    const HWND dialog = ui.Dialog();
+    if (!dialog)
+        return;
+    fault::SetStep("switches");
+    ExpectShown(dialog, model);
+    std::vector<uint8_t> frame;
+    for (const int64_t section : {int64_t{40}, kNewSection, kEditedSection}) {
+        Frame(guest, kSmall, section, frame, model, false);
+        ExpectShown(dialog, model);
+    }
+    fault::SetStep("Cancel");
+    MoveSlider(ui, dialog, IDC_SLIDER_RED, 0);
+    ui.Pump(20);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_CANCEL)));
+    ui.Pump(50);
+    if (IsWindow(dialog))
+        Problem("Cancel did not close the window");
+}
+
 void Run::Session(bool faults, const fault::Plan& plan)
 {
     DeleteFileA(paths_.hostIni.c_str());
     WriteAll(paths_.ini, OldFile());
+    const DWORD attributes = GetFileAttributesA(paths_.ini.c_str());
     WriteAll(paths_.temp, kStaleTemp);
     SetFileAttributesA(paths_.temp.c_str(), FILE_ATTRIBUTE_READONLY);
     if (faults)
@@ -476,6 +562,11 @@ void Run::Session(bool faults, const fault::Plan& plan)
             guest.Format(kBig.width, kBig.height, 0, kYuvVariantAveraged);
             Frame(guest, kBig, kNewSection, frame, model, false);
             Frame(guest, kBig, 10, frame, model, false);
+            guest.Format(kSmall.width, kSmall.height, 1);
+            CancelWindow(guest, ui, model);
+            fault::SetStep("frames");
+            Frame(guest, kSmall, kEditedSection, frame, model, false);
+            Frame(guest, kSmall, 10, frame, model, false);
             // Closed with the window open, from a thread not the window's.
             fault::SetStep("ShowDialog");
             ShowDialog(guest, ui);
@@ -510,6 +601,12 @@ void Run::Session(bool faults, const fault::Plan& plan)
         Problem("the settings file is neither the old one nor what a save writes:\n" + file);
     if (!faults && inFile != &model)
         Problem("a run without faults did not save");
+    // A save takes the old file's attributes, never those of a temporary.
+    if (const DWORD now = GetFileAttributesA(paths_.ini.c_str()); now != attributes) {
+        char text[64];
+        std::snprintf(text, sizeof text, "0x%lx to 0x%lx", attributes, now);
+        Problem(std::string("the settings file's attributes went from ") + text);
+    }
     // Our temporary goes whatever happens; the stale one may stay where it
     // could not be removed. Nothing is written anywhere else.
     if (Exists(paths_.temp) && ReadAll(paths_.temp) != kStaleTemp)

@@ -60,6 +60,7 @@ public:
         DeleteFileA(dll_.c_str());
     }
     const std::string& Dll() const { return dll_; }
+    const std::string& IniPath() const { return ini_; }
     const std::string& Name() const { return name_; }
     std::string Ini() const
     {
@@ -185,6 +186,41 @@ const char kTwoSections[] =
 const std::vector<uint8_t> kAt200 = {221, 181, 128};
 const std::vector<uint8_t> kAt50 = {145, 64, 16};
 
+// Another program holding a file without sharing for ms from the moment the
+// object is made (an antivirus scan, a backup, an indexer); the object waits
+// for that program's end.
+class HeldByAnotherProgram {
+public:
+    HeldByAnotherProgram(const std::string& path, DWORD ms)
+    {
+        const std::string name = "zvk-held-" + std::to_string(GetCurrentProcessId());
+        const HANDLE held = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+        std::string line = "\"" ZVK_FILE_HOLDER "\" \"" + path + "\" " + std::to_string(ms) + " " + name;
+        STARTUPINFOA start = {};
+        start.cb = sizeof start;
+        holding_ = held && CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                                          &process_) &&
+                   WaitForSingleObject(held, 10000) == WAIT_OBJECT_0;
+        if (held)
+            CloseHandle(held);
+    }
+    ~HeldByAnotherProgram()
+    {
+        if (!process_.hProcess)
+            return;
+        WaitForSingleObject(process_.hProcess, 20000);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+    HeldByAnotherProgram(const HeldByAnotherProgram&) = delete;
+    HeldByAnotherProgram& operator=(const HeldByAnotherProgram&) = delete;
+    bool Holding() const { return holding_; }
+
+private:
+    PROCESS_INFORMATION process_ = {};
+    bool holding_ = false;
+};
+
 class GuestTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -256,6 +292,31 @@ TEST_F(GuestTest, CloseOnAnotherThreadDestroysTheWindowAndSavesItsPosition)
     ui.Run([this] { guest.Unload(); });
     Disturb(ui, ui.Host());
     EXPECT_TRUE(UnloadsWithin(files.Name(), 3000));
+}
+
+// Another program holds the settings file across Init. For a moment (a scan
+// just after the last save) the file is still read; for longer, the session
+// runs on the defaults and the file is left as it is.
+TEST_F(GuestTest, ASettingsFileHeldByAnotherProgramAtInit)
+{
+    const std::vector<uint8_t> kUncorrected = {192, 128, 64};
+    struct Case {
+        DWORD holdMs;
+        std::vector<uint8_t> section7;
+    };
+    for (const Case& held : {Case{300, kAt200}, Case{5000, kUncorrected}}) {
+        SCOPED_TRACE("held for " + std::to_string(held.holdMs) + " ms");
+        files.WriteIni(kTwoSections);
+        {
+            const HeldByAnotherProgram holder(files.IniPath(), held.holdMs);
+            ASSERT_TRUE(holder.Holding());
+            guest.Init();
+            guest.Format(64, 16, 1);
+            EXPECT_EQ(SmallFrame(guest, 7), held.section7);
+            guest.d.close();
+        }
+        EXPECT_EQ(files.Ini(), kTwoSections);
+    }
 }
 
 TEST_F(GuestTest, CloseGoesOnWithoutAWindowThreadThatDoesNotAnswer)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "framework/system_files.h"
 #include "framework/system_location.h"
@@ -83,6 +84,37 @@ TEST_F(Win32Files, WritingTruncatesAndReplacingTakesTheOldPlace)
     EXPECT_FALSE(files.Remove(target));
 }
 
+// A replace hands on the old file's attributes and none of the new one's: a
+// read-only temporary never makes the settings read-only.
+TEST_F(Win32Files, ReplacingKeepsTheOldAttributesOnly)
+{
+    constexpr DWORD kSeen = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const struct {
+        DWORD source, target;
+    } cases[] = {
+        {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_ARCHIVE},
+        {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_HIDDEN},
+        {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+    };
+    const std::string target = folder + "a.ini";
+    const std::string source = folder + "b.ini";
+    for (const auto& attributes : cases) {
+        SCOPED_TRACE(std::to_string(attributes.source) + " over " + std::to_string(attributes.target));
+        for (const std::string& path : {target, source}) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            Put(path, path == target ? "old" : "new");
+        }
+        ASSERT_TRUE(SetFileAttributesA(source.c_str(), attributes.source));
+        ASSERT_TRUE(SetFileAttributesA(target.c_str(), attributes.target));
+        EXPECT_TRUE(files.Replace(source, target));
+        EXPECT_EQ(Content(target), "new");
+        EXPECT_EQ(GetFileAttributesA(target.c_str()) & kSeen, attributes.target & kSeen);
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 // The store's files below a host folder of the test's own.
 struct HereLocation : LocationPlatform {
     std::string folder;
@@ -154,6 +186,41 @@ TEST_F(Win32Store, ASaveOverAFileHeldOpenLeavesItAlone)
 
     store.Save();  // free again: now it is written
     EXPECT_EQ(Content(ini).substr(0, 10), "[DIALOG]\r\n");
+}
+
+// The file's identity on its volume: a replaced file is another one, a file
+// rewritten in place stays the same.
+uint64_t FileIndex(const std::string& path)
+{
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return known ? uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow : 0;
+}
+
+// Held for a moment while a save replaces it (a scan just after the last
+// write): the save waits for it, and still replaces the file in one step.
+TEST_F(Win32Store, ASaveOverAFileHeldForAMomentWaitsForIt)
+{
+    Make(ini, kOld, FILE_ATTRIBUTE_ARCHIVE);
+    const uint64_t before = FileIndex(ini);
+    ASSERT_NE(before, 0u);
+    store.Load("a", nullptr);
+    store.SelectSection(5);
+    const HANDLE held = CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread release([held] {
+        Sleep(300);
+        CloseHandle(held);
+    });
+    store.Save();
+    release.join();
+    EXPECT_EQ(Content(ini), kNew);
+    EXPECT_NE(FileIndex(ini), before) << "rewritten in place, not replaced";
+    EXPECT_FALSE(Exists(ini + ".tmp"));
 }
 
 // A temporary file left read-only by an earlier save is removed, and the
