@@ -358,7 +358,7 @@ void GammaDialog::DrawCurves()
     const GammaTables::Reader tables(m_tables);
     if (!tables.get())
         return;
-    m_pCurveView->DrawCurves(*tables);
+    m_pCurveView->DrawCurves(*tables.get());
 }
 
 }  // namespace zvk
