@@ -47,7 +47,7 @@ fw::MessageMap GammaDialog::GetMessageMap() const
         fw::OnHScroll<&GammaDialog::OnHScroll>(),
         fw::OnCommand<&GammaDialog::OnLink>(IDC_LINK),
         fw::OnCommand<&GammaDialog::OnDefaults>(IDC_DEFAULTS),
-        fw::OnCommand<&GammaDialog::OnOnBox>(IDC_ON),
+        fw::OnCommand<&GammaDialog::OnEnableBox>(IDC_ON),
         fw::OnPrivateMessage<&GammaDialog::OnRefresh>(WM_GAMMA_REFRESH),
         fw::OnPrivateMessage<&GammaDialog::OnDestroyRequest>(WM_GAMMA_DESTROY),
         fw::OnPrivateMessage<&GammaDialog::OnTimer>(WM_TIMER),
@@ -298,7 +298,7 @@ void GammaDialog::OnDefaults()
     Post(kRefreshAll);
 }
 
-void GammaDialog::OnOnBox()
+void GammaDialog::OnEnableBox()
 {
     m_live.SetEnable(m_chkOn.GetCheck());
     Post(kRefreshEnabling);

@@ -8,10 +8,8 @@
 namespace zvk {
 namespace {
 
-// Made when the library loads; taken down only when FreeLibrary unloads it.
-// At process exit the window's thread has been killed, perhaps inside a
-// drawing call that holds the window system's locks: the dialog's clean-up
-// would wait for them forever. The system takes everything back then.
+// Made when the library loads; taken down only when FreeLibrary unloads it,
+// never at process exit (framework/module_lifetime.h).
 class StateHolder {
 public:
     StateHolder() { new (storage_) PluginState; }
