@@ -202,13 +202,17 @@ public:
 
     // The source takes exactly the target's kept attributes first: what it
     // had of its own (read-only, say) would otherwise become the settings
-    // file's. Without the target's attributes, or where they cannot be set,
-    // nothing is moved. MoveFileExA exists on Windows 9x but does nothing
+    // file's. Where the target's attributes cannot be had (but for a target
+    // that does not exist yet) or set, nothing is moved. MoveFileExA exists on Windows 9x but does nothing
     // there: false.
     bool Replace(const std::string& source, const std::string& target) override
     {
         DWORD old = 0;
-        if (!AttributesOf(target, old) || (old & FILE_ATTRIBUTE_READONLY))
+        if (!AttributesOf(target, old) && !NoSuchFile())
+            return false;
+        if (old == INVALID_FILE_ATTRIBUTES)
+            old = 0;  // the first save: no file yet
+        if (old & FILE_ATTRIBUTE_READONLY)
             return false;
         const DWORD kept = old & kKeptAttributes;
         if (!SetFileAttributesA(source.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL))

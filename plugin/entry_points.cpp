@@ -97,10 +97,12 @@ void Init(const InitParams* params)
 {
     fw::ModuleStateGuard guard;
     gState.store.UsePlatform(&fw::SystemLocation(), &fw::SystemFileSystem());
-    gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     // Made at the first Init only: the window's thread and frames may be
-    // using the tables right now.
+    // using the tables right now. Made before the load: a frame beside this
+    // Init that enters its section after the load must find the pool to
+    // build its tables in, or its later frames would use the zeroed set.
     gState.tables.EnsureAllocated();
+    gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.kernels.store(&BestKernels(), std::memory_order_release);
     // Copied once: a SetFormat beside a later Init reads the speeds.
     if (!gState.speedsKnown.load(std::memory_order_acquire)) {

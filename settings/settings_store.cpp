@@ -198,6 +198,9 @@ void SettingsStore::ReserveSections(size_t spare)
 std::vector<int64_t> SettingsStore::SectionsToConfirm() const
 {
     std::vector<int64_t> sections;
+    // A file left alone is not saved: nothing to ask the host.
+    if (fileLeftAlone)
+        return sections;
     sections.reserve(records.size());
     for (const SettingsRecord& record : records)
         sections.push_back(record.sectionId);

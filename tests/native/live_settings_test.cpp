@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -236,6 +237,48 @@ TEST_F(BeforeTheFirstFrame, ALoadForgetsWhatTheWindowChanged)
     live.Load("ZVK_Gamma", nullptr);
     live.EnterSection(10);
     EXPECT_EQ(live.Current().RGamma, 100);
+}
+
+// A thread that holds the store never holds up a frame: here a save, whose
+// section callback (the host's code) takes its time. A frame of a new
+// section only tries the lock: it keeps the section before and returns at
+// once, and a later frame makes the switch. The callback waits until the
+// frame has returned, 5 s at most: a frame that waits for the lock ends
+// only after that.
+std::atomic<bool> gCallbackArmed{false};
+std::atomic<bool> gCallbackHolds{false};
+std::atomic<bool> gFrameReturned{false};
+std::atomic<bool> gFrameReturnedWhileHeld{false};
+
+int32_t SlowCallback(int64_t)
+{
+    if (gCallbackArmed.exchange(false)) {
+        gCallbackHolds = true;
+        for (int ms = 0; ms < 5000 && !gFrameReturned; ++ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        gFrameReturnedWhileHeld = gFrameReturned.load();
+    }
+    return 1;
+}
+
+TEST(LiveSettingsLock, AFrameNeverWaitsForAThreadHoldingTheStore)
+{
+    SettingsStore store;
+    GammaTables tables;
+    ASSERT_TRUE(tables.EnsureAllocated());
+    LiveSettings live{store, tables};
+    live.Load("ZVK_Gamma", SlowCallback);
+    live.EnterSection(1);
+    gCallbackArmed = true;
+    std::thread saver([&] { live.Save(); });
+    while (!gCallbackHolds)
+        std::this_thread::yield();
+    const LiveSettings::FrameView view = live.EnterSection(2);
+    gFrameReturned = true;
+    saver.join();
+    EXPECT_TRUE(gFrameReturnedWhileHeld) << "the frame waited for the thread that held the store";
+    EXPECT_EQ(view.section, 1) << "the frame keeps the section before";
+    EXPECT_EQ(live.EnterSection(2).section, 2) << "a later frame makes the switch";
 }
 
 }  // namespace
