@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bench/bench_frames.h"
+#include "gamma/kernel_timing.h"
 
 namespace zvk::bench {
 namespace {
@@ -94,7 +95,7 @@ BENCHMARK(BM_BuildChannel)->Unit(benchmark::kMicrosecond);
 void BM_GammaTablesBuildChannel(benchmark::State& state)
 {
     GammaTables tables;
-    tables.Allocate();
+    tables.EnsureAllocated();
     int n = 0;
     for (auto _ : state) {
         tables.BuildChannel(n % 3, 50 + (n % 900));
@@ -107,7 +108,7 @@ BENCHMARK(BM_GammaTablesBuildChannel)->Unit(benchmark::kMicrosecond);
 void BM_GammaTablesReader(benchmark::State& state)
 {
     GammaTables tables;
-    tables.Allocate();
+    tables.EnsureAllocated();
     for (auto _ : state) {
         const GammaTables::Reader reader(tables);
         benchmark::DoNotOptimize(reader.get());

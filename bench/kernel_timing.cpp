@@ -29,6 +29,7 @@
 #include "bench/bench_frames.h"
 #include "framework/slice_pool.h"
 #include "gamma/frame_slices.h"
+#include "gamma/kernel_timing.h"
 
 namespace zvk::bench {
 namespace {
@@ -217,11 +218,9 @@ bool ParseSize(const char* text, FrameSize& size)
 // each frame size would get.
 void ReportSliceChoice(const Options& options)
 {
-    const Clock::time_point start = Clock::now();
-    const KernelSpeeds speeds = MeasureKernelSpeeds(BestKernels());
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("# slices: init kernels measured in %.2f ms: YUV first %.3f, averaged %.3f, BGR24 %.3f ns/pixel;",
-                ms, speeds.yuvFirstPixel, speeds.yuvAveraged, speeds.rgb24);
+    const KernelSpeeds& speeds = BestKernelSpeeds();
+    std::printf("# slices: init kernel speeds: YUV first %.3f, averaged %.3f, BGR24 %.3f ns/pixel;",
+                speeds.yuvFirstPixel, speeds.yuvAveraged, speeds.rgb24);
     std::vector<FrameSize> sizes = options.sizes;
     if (sizes.empty())
         sizes.assign(std::begin(kFrameSizes), std::end(kFrameSizes));

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/bench_frames.h"
+#include "gamma/kernel_timing.h"
 #include "plugin/host_records.h"
 
 namespace zvk::bench {

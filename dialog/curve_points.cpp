@@ -1,19 +1,8 @@
 #include "dialog/curve_points.h"
 
+#include "gamma/as_double.h"
+
 namespace zvk {
-
-namespace {
-
-// The x87 unit of 32-bit builds keeps intermediates in extended precision,
-// which puts a point that lies on a half row one row off. Stored through
-// memory, every step is a double, as the resampling is defined.
-double AsDouble(double value)
-{
-    volatile double stored = value;
-    return stored;
-}
-
-}  // namespace
 
 double CurvePosition(int column, int width, int count)
 {

@@ -7,6 +7,10 @@
 namespace zvk {
 namespace {
 
+constexpr COLORREF kBackground = RGB(0, 0, 64);
+constexpr COLORREF kChannelColours[3] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
+constexpr int32_t kCurveMax = 255;
+
 fw::CDC& Compatible(fw::CDC& memory, const fw::CDC& with)
 {
     memory.CreateCompatibleDC(with);
@@ -52,6 +56,15 @@ CurveView::~CurveView()
 {
     // The control must stop showing the bitmap before it is deleted.
     m_pControl->SetBitmap(nullptr);
+}
+
+void CurveView::DrawCurves(const TableSet& tables)
+{
+    Clear(kBackground);
+    for (int channel = kRed; channel <= kBlue; ++channel)
+        PlotTable(tables.lut + 256 * channel, 256, kChannelColours[channel], R2_MERGEPEN, kCurveLine, kSampleLinear,
+                  kCurveMax);
+    Present();
 }
 
 void CurveView::Clear(COLORREF colour)

@@ -11,6 +11,7 @@
 
 #include "framework/gdi.h"
 #include "framework/window.h"
+#include "gamma/gamma_tables.h"
 
 namespace zvk {
 
@@ -22,6 +23,10 @@ public:
     virtual ~CurveView();
     CurveView(const CurveView&) = delete;
     CurveView& operator=(const CurveView&) = delete;
+
+    // The settings window's graph: the three curves of the RGB table over
+    // the background, mixed where they meet, then shown.
+    void DrawCurves(const TableSet& tables);
 
     void Clear(COLORREF colour);
     void PlotTable(const int32_t* table, int count, COLORREF colour, int mixMode, int style, int sampling,

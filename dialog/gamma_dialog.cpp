@@ -2,17 +2,13 @@
 
 #include <new>
 
-#include "dialog/curve_points.h"
 #include "dialog/slider_scale.h"
 #include "resources/resource_ids.h"
 
 namespace zvk {
 namespace {
 
-constexpr COLORREF kBackground = RGB(0, 0, 64);
-constexpr COLORREF kChannelColours[3] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
 constexpr int kFlashMs = 60;
-constexpr int32_t kCurveMax = 255;
 // How long a window thread that answers may take to destroy the window.
 constexpr DWORD kDestroyWaitMs = 10000;
 // How often the window looks whether it still shows the current section.
@@ -51,7 +47,7 @@ fw::MessageMap GammaDialog::GetMessageMap() const
         fw::OnHScroll<&GammaDialog::OnHScroll>(),
         fw::OnCommand<&GammaDialog::OnLink>(IDC_LINK),
         fw::OnCommand<&GammaDialog::OnDefaults>(IDC_DEFAULTS),
-        fw::OnCommand<&GammaDialog::OnOnBox>(IDC_ON),
+        fw::OnCommand<&GammaDialog::OnEnableBox>(IDC_ON),
         fw::OnPrivateMessage<&GammaDialog::OnRefresh>(WM_GAMMA_REFRESH),
         fw::OnPrivateMessage<&GammaDialog::OnDestroyRequest>(WM_GAMMA_DESTROY),
         fw::OnPrivateMessage<&GammaDialog::OnTimer>(WM_TIMER),
@@ -302,7 +298,7 @@ void GammaDialog::OnDefaults()
     Post(kRefreshAll);
 }
 
-void GammaDialog::OnOnBox()
+void GammaDialog::OnEnableBox()
 {
     m_live.SetEnable(m_chkOn.GetCheck());
     Post(kRefreshEnabling);
@@ -362,11 +358,7 @@ void GammaDialog::DrawCurves()
     const GammaTables::Reader tables(m_tables);
     if (!tables.get())
         return;
-    m_pCurveView->Clear(kBackground);
-    for (int channel = kRed; channel <= kBlue; ++channel)
-        m_pCurveView->PlotTable(tables->lut + 256 * channel, 256, kChannelColours[channel], R2_MERGEPEN,
-                                kCurveLine, kSampleLinear, kCurveMax);
-    m_pCurveView->Present();
+    m_pCurveView->DrawCurves(*tables.get());
 }
 
 }  // namespace zvk

@@ -71,7 +71,7 @@ private:
     void OnHScroll(UINT code, UINT position, HWND scrollBar);
     void OnLink();
     void OnDefaults();
-    void OnOnBox();
+    void OnEnableBox();
     LRESULT OnRefresh(WPARAM kind, LPARAM);
     LRESULT OnTimer(WPARAM id, LPARAM);
 

@@ -3,21 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "gamma/as_double.h"
+
 namespace zvk {
-
-namespace {
-
-// The x87 unit of 32-bit builds keeps results in extended precision, where
-// log10(10) comes out a hair below 1 and the truncation below then drops a
-// whole position. Stored through memory, every value is a double, as the
-// scale is defined.
-double AsDouble(double value)
-{
-    volatile double stored = value;
-    return stored;
-}
-
-}  // namespace
 
 int32_t PositionToGamma(int position)
 {

@@ -3,6 +3,8 @@
 #include "framework/module_state.h"
 #include "framework/window.h"
 
+#include <utility>
+
 namespace zvk::fw {
 
 CDialog::~CDialog()
@@ -60,9 +62,7 @@ INT_PTR CDialog::Route(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
         self->open_.store(true);
-        // Until its last message the window holds the library: the host may
-        // unload it while the window is open.
-        self->holdsLibrary_ = HoldLibrary();
+        self->library_ = LibraryReference::Take();
         ::SetWindowLongPtrA(window, DWLP_USER, lParam);
         self->Attach(window);
         if (self->modeless_)
@@ -98,10 +98,7 @@ void CDialog::EndOfWindow(HWND window)
         DialogKeys::Remove(window);
     Detach();
     PostNcDestroy();
-    if (holdsLibrary_) {
-        holdsLibrary_ = false;
-        LetGoOfLibrary();
-    }
+    LetGoWhenLeft(std::move(library_));
 }
 
 INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)

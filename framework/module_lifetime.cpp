@@ -46,7 +46,7 @@ bool HasLeft(HANDLE thread)
     return left;
 }
 
-DWORD WINAPI LetGoWhenLeft(void* parameter)
+DWORD WINAPI ReleaseWhenLeft(void* parameter)
 {
     const HANDLE thread = static_cast<HANDLE>(parameter);
     while (!HasLeft(thread))
@@ -57,24 +57,21 @@ DWORD WINAPI LetGoWhenLeft(void* parameter)
 
 }  // namespace
 
-bool HoldLibrary()
+void LetGoWhenLeft(LibraryReference reference)
 {
-    HMODULE module = nullptr;
-    return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                reinterpret_cast<LPCSTR>(&HoldLibrary), &module) != FALSE;
-}
-
-void LetGoOfLibrary()
-{
+    if (!reference)
+        return;
     HANDLE self = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
                            THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | SYNCHRONIZE, FALSE, 0))
-        return;  // the reference stays: the library is never unloaded, which is safe
-    const HANDLE releaser = ::CreateThread(nullptr, 0, LetGoWhenLeft, self, 0, nullptr);
+        return;
+    const HANDLE releaser = ::CreateThread(nullptr, 0, ReleaseWhenLeft, self, 0, nullptr);
     if (!releaser) {
         ::CloseHandle(self);
         return;
     }
+    // The releaser lets go of it now: the reference is the library's own.
+    reference.module_ = nullptr;
     ::CloseHandle(releaser);
 }
 

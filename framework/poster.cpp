@@ -13,18 +13,16 @@ struct Poster::Launch {
     unsigned generation;
 };
 
-Poster::~Poster()
-{
-    if (wake_)
-        ::CloseHandle(wake_);
-}
+Poster::~Poster() = default;
 
 bool Poster::Start()
 {
     if (generation_.load() & 1)
         return true;
-    if (!wake_ && !(wake_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr)))
+    if (!wake_ && !wake_.emplace().IsValid()) {
+        wake_.reset();
         return false;
+    }
     auto* start = new (std::nothrow) Launch{this, generation_.fetch_add(1) + 1};
     ThreadHandle thread;
     if (!start || !StartThread(Run, start, thread)) {
@@ -42,7 +40,7 @@ void Poster::Stop()
     if (!(generation_.load() & 1))
         return;
     generation_.fetch_add(1);
-    ::SetEvent(wake_);
+    wake_->Signal();
 }
 
 void Poster::Post(HWND window, UINT message, WPARAM wParam)
@@ -52,7 +50,7 @@ void Poster::Post(HWND window, UINT message, WPARAM wParam)
     message_.store(message, std::memory_order_relaxed);
     wParam_.store(wParam, std::memory_order_relaxed);
     window_.store(window, std::memory_order_release);
-    ::SetEvent(wake_);
+    wake_->Signal();
 }
 
 void Poster::Run(void* context)
@@ -62,14 +60,14 @@ void Poster::Run(void* context)
     Poster* const self = start.self;
     const unsigned generation = start.generation;
     for (;;) {
-        ::WaitForSingleObject(self->wake_, INFINITE);
+        self->wake_->Wait();
         if (const HWND window = self->window_.exchange(nullptr, std::memory_order_acquire))
             ::PostMessageA(window, self->message_.load(std::memory_order_relaxed),
                            self->wParam_.load(std::memory_order_relaxed), 0);
         if (self->generation_.load() != generation) {
             // A thread started after the stop may be waiting on the same
             // event: what woke this one may have been meant for it.
-            ::SetEvent(self->wake_);
+            self->wake_->Signal();
             return;
         }
     }

@@ -8,6 +8,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
+
+#include "framework/threads.h"
 
 namespace zvk::fw {
 
@@ -32,7 +35,7 @@ private:
     struct Launch;
     static void Run(void* start);
 
-    HANDLE wake_ = nullptr;
+    std::optional<AutoResetEvent> wake_;  // made at the first Start
     std::atomic<unsigned> generation_{0};  // odd while a thread should run
     std::atomic<HWND> window_{nullptr};
     std::atomic<UINT> message_{0};

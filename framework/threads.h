@@ -3,14 +3,8 @@
 // threads runtime, so the DLL still loads on Windows XP), POSIX threads
 // natively.
 //
-// On Windows a thread of ours holds a reference to the module its code is in
-// from before it starts until it ends, and drops it on its way out through
-// FreeLibraryAndExitThread: a host that unloads the library without Close
-// only drops its own reference, so our code stays mapped while any thread of
-// ours runs it. The price: a thread's exit takes the loader lock, so no
-// thread of ours is ever waited for (the caller may hold that lock, in a
-// DllMain); there is no join. A thread that must be told to end is told,
-// and frees what it shares with others on its way out.
+// On Windows a thread of ours holds the library while it runs, and so is
+// never joined: framework/module_lifetime.h says why.
 #pragma once
 
 namespace zvk::fw {

@@ -1,7 +1,9 @@
 #include <windows.h>
 
 #include <new>
+#include <utility>
 
+#include "framework/module_lifetime.h"
 #include "framework/threads.h"
 
 namespace zvk::fw {
@@ -14,31 +16,34 @@ constexpr SIZE_T kStackReserve = 256 * 1024;
 struct Start {
     ThreadMain main;
     void* context;
-    HMODULE module;  // our reference to the module, handed to the thread
+    LibraryReference library;  // handed to the thread
 };
 
 DWORD WINAPI ThreadEntry(void* raw)
 {
-    const Start start = *static_cast<Start*>(raw);
-    delete static_cast<Start*>(raw);
-    start.main(start.context);
-    // Never returns into the module whose last reference may go here.
-    FreeLibraryAndExitThread(start.module, 0);
+    auto* start = static_cast<Start*>(raw);
+    const ThreadMain main = start->main;
+    void* const context = start->context;
+    LibraryReference library = std::move(start->library);
+    delete start;
+    main(context);
+    library.LeaveThread();
 }
 
 }  // namespace
 
 bool StartThread(ThreadMain main, void* context, ThreadHandle& thread)
 {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadEntry), &module))
+    LibraryReference library = LibraryReference::Take();
+    if (!library)
         return false;
-    auto* start = new (std::nothrow) Start{main, context, module};
+    auto* start = new (std::nothrow) Start{main, context, std::move(library)};
     HANDLE handle = start ? CreateThread(nullptr, kStackReserve, ThreadEntry, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
                           : nullptr;
     if (!handle) {
+        LibraryReference unused = start ? std::move(start->library) : std::move(library);
         delete start;
-        FreeLibrary(module);
+        unused.ReleaseUnused();
         return false;
     }
     thread.impl = handle;

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "framework/module_lifetime.h"
+
 namespace zvk::fw {
 
 class CWnd {
@@ -199,7 +201,8 @@ private:
     UINT templateId_;
     bool modeless_ = false;
     bool wantDefault_ = false;
-    bool holdsLibrary_ = false;
+    // From the first message to the last (framework/module_lifetime.h).
+    LibraryReference library_;
     // From the first message to the end, which only one of the last message
     // and ForgetLostWindow may claim.
     std::atomic<bool> open_{false};

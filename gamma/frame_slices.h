@@ -43,20 +43,6 @@ struct FrameJob {
 // the slice pool's job, so a frame is split by handing this over.
 void CorrectFrameSlice(void* job, int slice, int slices);
 
-// How long one pixel takes on one core with each kernel, in nanoseconds.
-struct KernelSpeeds {
-    double yuvFirstPixel;
-    double yuvAveraged;
-    double rgb24;
-    double Of(FrameKernel kernel) const
-    {
-        return kernel == FrameKernel::kRgb24 ? rgb24 : kernel == FrameKernel::kYuvAveraged ? yuvAveraged : yuvFirstPixel;
-    }
-};
-// Times each kernel of the set on a scratch frame (a few milliseconds at
-// most on a slow CPU, about 1 ms on a fast one), the fastest of a few runs.
-KernelSpeeds MeasureKernelSpeeds(const Kernels& kernels);
-
 // A frame that one core corrects within this time is not split.
 constexpr double kSliceTargetNs = 1e6;
 constexpr int kMaxSlices = 4;

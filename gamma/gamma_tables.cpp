@@ -52,7 +52,7 @@ GammaTables::GammaTables()
         wanted.store(kIdentityGamma, std::memory_order_relaxed);
 }
 
-bool GammaTables::Allocate()
+bool GammaTables::EnsureAllocated()
 {
     if (IsAllocated())
         return true;

@@ -78,14 +78,14 @@ public:
     // Allocates the pool with a zeroed set published, unless it exists:
     // then it does nothing, so that readers and builders never see it move.
     // Safe beside readers and writers; true when the pool exists.
-    bool Allocate();
+    bool EnsureAllocated();
     bool IsAllocated() const { return slots_.load(std::memory_order_acquire) != nullptr; }
 
     // Rebuilds one channel from a gamma in hundredths and publishes the
     // result, unless another thread is rebuilding right now: then that
     // thread builds this request too before it finishes. Waits for no build
     // and no reader, only for another writer's few stores into the request.
-    // Does nothing before Allocate.
+    // Does nothing before EnsureAllocated.
     void BuildChannel(int channel, int32_t gamma);
     // All three channels, published together as one set, also while another
     // thread builds: a later request may replace any of them, but no set
@@ -93,7 +93,7 @@ public:
     void BuildChannels(int32_t red, int32_t green, int32_t blue);
 
     // Holds one whole published set until destroyed; later rebuilds do not
-    // touch it. Null before Allocate.
+    // touch it. Null before EnsureAllocated.
     class Reader {
     public:
         explicit Reader(const GammaTables& tables);
@@ -137,7 +137,7 @@ private:
     bool Pending() const;
     int FreeSlot() const;
 
-    // Set once, by the first Allocate; everything below is still as the
+    // Set once, by the first EnsureAllocated; everything below is still as the
     // constructor left it then.
     std::atomic<TableSet*> slots_{nullptr};
     mutable std::atomic<uint32_t> published_{0};

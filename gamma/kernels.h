@@ -5,8 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
-#include <string>
 
 #include "gamma/gamma_tables.h"
 
@@ -52,24 +50,6 @@ const char* KernelLevelName(KernelLevel level);
 int KernelVariantCount(KernelLevel level);
 const Kernels& SelectKernelVariant(KernelLevel level, int variant);
 const char* KernelVariantName(KernelLevel level, int variant);
-
-// The kernels of a level and, where it has variants, for each kernel the
-// variant that was fastest in a short measurement on scratch frames (a
-// millisecond or two). report says in one line what was chosen and why.
-struct KernelChoice {
-    Kernels kernels;
-    std::string report;
-};
-KernelChoice ChooseKernels(KernelLevel level);
-// What kernels are timed on at Init: tables away from 1.00 on every channel,
-// so that no identity shortcut applies, and pseudo-random bytes that hit
-// every table entry.
-void BuildTimingTables(TableSet& tables);
-std::vector<uint8_t> TimingBytes(size_t size, uint32_t seed);
-// What Init installs: ChooseKernels(BestKernelLevel()), made on the first
-// call only.
-const Kernels& BestKernels();
-const char* BestKernelsReport();
 
 // Fixed-point YUV-to-RGB constants, 12 fraction bits.
 constexpr int32_t kUB = 7258;

@@ -62,7 +62,7 @@ bool LiveSettings::SaveIfFree()
     return true;
 }
 
-void LiveSettings::MakeRoom()
+void LiveSettings::ReserveSections()
 {
     // Called on the frame thread: when the window holds the store, its own
     // calls make the room.
@@ -214,7 +214,7 @@ void LiveSettings::RestoreSnapshot()
     PublishCurrent();
 }
 
-void LiveSettings::ShowTables()
+void LiveSettings::BuildTablesIfNone()
 {
     fw::LockGuard hold(lock_);
     BuildIfNone();

@@ -53,7 +53,7 @@ public:
     // thread). Load, the window's calls and SetFormat keep it up; only a
     // frame that finds it all used up still allocates. Never waits: with
     // the lock taken it leaves the room to the lock's holder.
-    void MakeRoom();
+    void ReserveSections();
 
     // What one frame needs to know. Never waits.
     struct FrameView {
@@ -86,7 +86,7 @@ public:
     void TakeSnapshot();
     void RestoreSnapshot();
     // Builds the tables of the live values when none were built since Load.
-    void ShowTables();
+    void BuildTablesIfNone();
     DialogPos GetDialogPos();
     void SetDialogPos(int32_t x, int32_t y);
 

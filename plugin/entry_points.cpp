@@ -8,10 +8,8 @@
 namespace zvk {
 namespace {
 
-// Made when the library loads; taken down only when FreeLibrary unloads it.
-// At process exit the window's thread has been killed, perhaps inside a
-// drawing call that holds the window system's locks: the dialog's clean-up
-// would wait for them forever. The system takes everything back then.
+// Made when the library loads; taken down only when FreeLibrary unloads it,
+// never at process exit (framework/module_lifetime.h).
 class StateHolder {
 public:
     StateHolder() { new (storage_) PluginState; }
@@ -58,15 +56,8 @@ bool FrameKernelOf(const PluginState& state, FrameKernel& kernel)
     }
 }
 
-// What a frame needs of the format, in one word: SetFormat publishes it
-// whole, so a frame never sees half of a change (1280x720 turned 720x1280
-// read as 1280x1280). No pixels: frames are left as they are.
-struct FramePlan {
-    uint32_t pixels;
-    FrameKernel kernel;
-    int slices;
-};
-
+// The frame plan in one word: SetFormat publishes it whole, so a frame
+// never sees half of a change (1280x720 turned 720x1280 read as 1280x1280).
 uint64_t Packed(const FramePlan& plan)
 {
     return plan.pixels | uint64_t{static_cast<uint8_t>(plan.kernel)} << 32 |
@@ -110,12 +101,12 @@ void Init(const InitParams* params)
     // using the tables right now. Made before the load: a frame beside this
     // Init that enters its section after the load must find the pool to
     // build its tables in, or its later frames would use the zeroed set.
-    gState.tables.Allocate();
+    gState.tables.EnsureAllocated();
     gState.live.Load(fw::ModuleBaseName(fw::OwnModule()), params ? params->sectionCallback : nullptr);
     gState.kernels.store(&BestKernels(), std::memory_order_release);
-    // Timed once: a SetFormat beside a later Init reads the speeds.
+    // Copied once: a SetFormat beside a later Init reads the speeds.
     if (!gState.speedsKnown.load(std::memory_order_acquire)) {
-        gState.speeds = MeasureKernelSpeeds(BestKernels());
+        gState.speeds = BestKernelSpeeds();
         gState.speedsKnown.store(true, std::memory_order_release);
     }
     gState.slicePool.Reopen();
@@ -125,7 +116,7 @@ void Init(const InitParams* params)
     // A window opened before: it shows what was loaded, and its curve the
     // tables of that.
     if (const HWND window = gState.dialog.m_hWnd) {
-        gState.live.ShowTables();
+        gState.live.BuildTablesIfNone();
         ::PostMessageA(window, WM_GAMMA_REFRESH, kRefreshAll, 0);
     }
 }
@@ -133,31 +124,27 @@ void Init(const InitParams* params)
 int32_t SetFormat(const FrameFormat* format)
 {
     fw::ModuleStateGuard guard;
-    if (format) {
-        gState.width = format->width;
-        gState.height = format->height;
-        gState.colourFormat = format->colourFormat;
-        gState.yuvVariant = format->yuvVariant;
-        FramePlan plan = {0, FrameKernel::kRgb24, 1};
-        if (FrameKernelOf(gState, plan.kernel) && PixelCount(gState) >= (plan.kernel == FrameKernel::kRgb24 ? 1u : 2u))
-            plan.pixels = PixelCount(gState);
-        // A frame one core corrects within about 1 ms is not split. The
-        // workers are made here, never on the frame path, and kept until
-        // Close once made; none after Close or at exit.
-        const bool timed = gState.speedsKnown.load(std::memory_order_acquire);
-        const int slices = plan.pixels && timed ? SliceCount(gState.speeds.Of(plan.kernel), plan.pixels,
-                                                             fw::ProcessorCount())
-                                                : 1;
-        // Start keeps idle workers as they are; it replaces those a Run
-        // holds, which may be one whose thread the host killed.
-        int threads = gState.slicePool.Threads();
-        if (slices > 1 && !fw::ProcessExiting())
-            gState.slicePool.Start(slices > threads ? slices : threads);
-        threads = gState.slicePool.Threads();
-        plan.slices = slices < threads ? slices : threads;
-        gState.framePlan.store(Packed(plan), std::memory_order_release);
-        gState.live.MakeRoom();
-    }
+    if (!format)
+        return 1;
+    gState.width = format->width;
+    gState.height = format->height;
+    gState.colourFormat = format->colourFormat;
+    gState.yuvVariant = format->yuvVariant;
+    FrameKernel kernel = FrameKernel::kRgb24;
+    const uint32_t pixels = FrameKernelOf(gState, kernel) ? PixelCount(gState) : 0;
+    const bool timed = gState.speedsKnown.load(std::memory_order_acquire);
+    FramePlan plan = PlanFrames(kernel, pixels, timed ? &gState.speeds : nullptr, fw::ProcessorCount());
+    // The workers are made here, never on the frame path, and kept until
+    // Close once made; none after Close or at exit. Start keeps idle workers
+    // as they are; it replaces those a Run holds, which may be one whose
+    // thread the host killed.
+    const int threads = gState.slicePool.Threads();
+    if (plan.slices > 1 && !fw::ProcessExiting())
+        gState.slicePool.Start(plan.slices > threads ? plan.slices : threads);
+    const int started = gState.slicePool.Threads();
+    plan.slices = plan.slices < started ? plan.slices : started;
+    gState.framePlan.store(Packed(plan), std::memory_order_release);
+    gState.live.ReserveSections();
     return 1;
 }
 

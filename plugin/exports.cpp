@@ -18,7 +18,7 @@ namespace {
 struct RuntimeMemory {
     ~RuntimeMemory()
     {
-        // At exit the system takes it back; a killed thread may hold the heap.
+        // Not at process exit (framework/module_lifetime.h).
         if (!zvk::fw::ProcessExiting())
             __gnu_cxx::__freeres();
     }

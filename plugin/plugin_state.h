@@ -6,8 +6,10 @@
 
 #include "dialog/gamma_dialog.h"
 #include "framework/slice_pool.h"
+#include "gamma/frame_plan.h"
 #include "gamma/frame_slices.h"
 #include "gamma/gamma_tables.h"
+#include "gamma/kernel_timing.h"
 #include "gamma/kernels.h"
 #include "live/live_settings.h"
 #include "plugin/host_records.h"
@@ -43,6 +45,8 @@ struct PluginState {
 PluginState& State();
 
 // What the entry points promise a host, whatever order and threads it uses.
+// What holds the library and when each lets go, and why nothing is torn
+// down at process exit: framework/module_lifetime.h.
 //
 // - Any entry point may be called on any thread, beside any other, also
 //   twice at once, and from a DllMain of the host's (under the loader lock).

@@ -56,30 +56,30 @@ bool IsKnownType(int32_t type)
 void StoreNumber(const SettingDescriptor& row, uint64_t bits)
 {
     switch (row.type) {
-    case 0:
+    case kSettingU8:
         *static_cast<uint8_t*>(row.value) = static_cast<uint8_t>(bits);
         break;
-    case 1:
+    case kSettingS16:
         *static_cast<int16_t*>(row.value) = static_cast<int16_t>(bits);
         break;
-    case 2:
-    case 3:
+    case kSettingU16:
+    case kSettingU16Alt3:
         *static_cast<uint16_t*>(row.value) = static_cast<uint16_t>(bits);
         break;
-    case 4:
-    case 5:
-    case 7:
-    case 9:
+    case kSettingU32:
+    case kSettingU32Alt5:
+    case kSettingU32Alt7:
+    case kSettingU32Alt9:
         *static_cast<uint32_t*>(row.value) = static_cast<uint32_t>(bits);
         break;
-    case 6:
-    case 8:
+    case kSettingS32:
+    case kSettingS32Alt8:
         *static_cast<int32_t*>(row.value) = static_cast<int32_t>(bits);
         break;
-    case 10:
+    case kSettingS64:
         *static_cast<int64_t*>(row.value) = static_cast<int64_t>(bits);
         break;
-    case 11:
+    case kSettingU64:
         *static_cast<uint64_t*>(row.value) = bits;
         break;
     default:
@@ -90,26 +90,26 @@ void StoreNumber(const SettingDescriptor& row, uint64_t bits)
 std::string FormatValue(const SettingDescriptor& row)
 {
     switch (row.type) {
-    case 0:
+    case kSettingU8:
         return Decimal(unsigned{*static_cast<const uint8_t*>(row.value)});
-    case 1:
+    case kSettingS16:
         return Decimal(int{*static_cast<const int16_t*>(row.value)});
-    case 2:
-    case 3:
+    case kSettingU16:
+    case kSettingU16Alt3:
         return Decimal(unsigned{*static_cast<const uint16_t*>(row.value)});
-    case 4:
-    case 5:
-    case 7:
-    case 9:
+    case kSettingU32:
+    case kSettingU32Alt5:
+    case kSettingU32Alt7:
+    case kSettingU32Alt9:
         return Decimal(*static_cast<const uint32_t*>(row.value));
-    case 6:
-    case 8:
+    case kSettingS32:
+    case kSettingS32Alt8:
         return Decimal(*static_cast<const int32_t*>(row.value));
-    case 10:
+    case kSettingS64:
         return Decimal(*static_cast<const int64_t*>(row.value));
-    case 11:
+    case kSettingU64:
         return Decimal(*static_cast<const uint64_t*>(row.value));
-    case 12:
+    case kSettingText:
         return *static_cast<const std::string*>(row.value);
     default:
         return {};

@@ -12,13 +12,19 @@
 namespace zvk {
 
 // Type codes of SettingDescriptor: how a value is stored, parsed and printed.
-// Several codes behave alike; codes above 12 are skipped.
+// Several codes behave alike (the Alt ones, named by their code, as the
+// type they repeat); codes above 12 are skipped.
 enum SettingType : int32_t {
     kSettingU8 = 0,       // uint8_t, "%u"
     kSettingS16 = 1,      // int16_t, "%d"
-    kSettingU16 = 2,      // uint16_t, "%u" (also 3)
-    kSettingU32 = 4,      // uint32_t, "%u" (also 5, 7, 9)
-    kSettingS32 = 6,      // int32_t, "%d" (also 8)
+    kSettingU16 = 2,      // uint16_t, "%u"
+    kSettingU16Alt3 = 3,
+    kSettingU32 = 4,      // uint32_t, "%u"
+    kSettingU32Alt5 = 5,
+    kSettingS32 = 6,      // int32_t, "%d"
+    kSettingU32Alt7 = 7,
+    kSettingS32Alt8 = 8,
+    kSettingU32Alt9 = 9,
     kSettingS64 = 10,     // int64_t
     kSettingU64 = 11,     // uint64_t
     kSettingText = 12,    // std::string, unchanged

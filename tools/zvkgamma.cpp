@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "gamma/kernels.h"
+#include "gamma/kernel_timing.h"
 #include "tools/frame_stream.h"
 #include "tools/output_file.h"
 #include "tools/zvkgamma_options.h"

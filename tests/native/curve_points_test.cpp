@@ -24,12 +24,22 @@ std::vector<int32_t> Identity()
     return table;
 }
 
+// Worked by hand: with fewer columns than entries, column i of w shows the
+// middle of its run of count / w entries, (i + 0.5) * count / w - 0.5.
 TEST(CurvePoints, FewerColumnsThanEntriesSampleTheMiddleOfEachRun)
 {
-    EXPECT_NEAR(CurvePosition(0, 148, 256), 0.364865, 1e-6);
-    EXPECT_NEAR(CurvePosition(147, 148, 256), 254.635135, 1e-6);
-    for (int i = 0; i < 148; ++i)
-        EXPECT_NEAR(CurvePosition(i, 148, 256), (i + 0.5) * 256 / 148 - 0.5, 1e-9) << i;
+    struct Case {
+        int column, width, count;
+        double position;
+    };
+    const Case cases[] = {
+        {0, 148, 256, 0.364865},  {1, 148, 256, 2.094595}, {74, 148, 256, 128.364865},
+        {147, 148, 256, 254.635135}, {0, 2, 4, 0.5},      {1, 2, 4, 2.5},
+        {0, 3, 4, 0.166667},      {2, 3, 4, 2.833333},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(CurvePosition(c.column, c.width, c.count), c.position, 1e-6)
+            << "column " << c.column << " of " << c.width << " over " << c.count << " entries";
 }
 
 TEST(CurvePoints, AtLeastAsManyColumnsAsEntriesShowBothEndsExactly)
@@ -58,16 +68,38 @@ TEST(CurvePoints, ZeroIsTheBottomRowAndTheMaximumTheTop)
         EXPECT_GE(rows[i], rows[i - 1]) << i;
 }
 
+// Rows worked by hand from the positions: linear sampling interpolates
+// between entries, step sampling takes the entry below; the value is scaled
+// to the rows and rounded half up.
 TEST(CurvePoints, LinearSamplingInterpolatesStepSamplingTruncates)
 {
-    // 148 columns, 256 entries: column 0 sits at 0.364865.
-    std::vector<int32_t> table = Identity();
-    table[0] = 0;
-    table[1] = 255;
-    const int32_t linear = Rows(table, 256, 148, 256, kSampleLinear)[0];
-    const int32_t step = Rows(table, 256, 148, 256, kSampleStep)[0];
-    EXPECT_EQ(linear, static_cast<int32_t>(255 * CurvePosition(0, 148, 256) + 0.5));
-    EXPECT_EQ(step, 0);
+    struct Case {
+        std::vector<int32_t> table;
+        int width, height, sampling;
+        int32_t maxValue;
+        std::vector<int32_t> rows;
+    };
+    const Case cases[] = {
+        // Positions 0.5 and 2.5.
+        {{0, 10, 20, 30}, 2, 31, kSampleLinear, 30, {5, 25}},
+        {{0, 10, 20, 30}, 2, 31, kSampleStep, 30, {0, 20}},
+        // Positions 0.1667, 1.5 and 2.8333.
+        {{0, 240, 240, 240}, 3, 256, kSampleLinear, 255, {40, 240, 240}},
+        {{0, 240, 240, 240}, 3, 256, kSampleStep, 255, {0, 240, 240}},
+        // Positions 0, 0.5 and 1: 127.5 of 255 is row 50 of 0..100.
+        {{0, 255}, 3, 101, kSampleLinear, 255, {0, 50, 100}},
+        {{0, 255}, 3, 101, kSampleStep, 255, {0, 0, 100}},
+        // 0.25 of a row rounds down, 0.5 up.
+        {{0, 1}, 3, 2, kSampleLinear, 2, {0, 0, 1}},
+        // No scale: flat.
+        {{0, 255}, 3, 101, kSampleLinear, 0, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const int count = static_cast<int>(c.table.size());
+        EXPECT_EQ(Rows(c.table, count, c.width, c.height, c.sampling, c.maxValue), c.rows)
+            << count << " entries on " << c.width << " columns, " << c.height << " rows, sampling " << c.sampling
+            << ", maximum " << c.maxValue;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // whole set, readers never block writers, and no rebuild request is lost.
 // Meant to run under ThreadSanitizer as well (preset native-tsan).
 #include "gamma/gamma_tables.h"
-#include "gamma/kernels.h"
+#include "gamma/kernel_timing.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ bool Same(const TableSet* a, const TableSet& b)
 TEST(GammaTablesConcurrency, AReaderKeepsItsSetWhileNewOnesArePublished)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     tables.BuildChannels(200, 200, 200);
     const GammaTables::Reader held(tables);
     const TableSet before = *held.get();
@@ -46,7 +46,7 @@ TEST(GammaTablesConcurrency, AReaderKeepsItsSetWhileNewOnesArePublished)
 TEST(GammaTablesConcurrency, ARequestWaitingForAFreeSlotIsBuiltOnRelease)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     std::vector<std::unique_ptr<GammaTables::Reader>> readers;
     for (int i = 0; i < GammaTables::kSlots; ++i) {
         tables.BuildChannels(100 + i, 100, 100);
@@ -71,7 +71,7 @@ TEST(GammaTablesConcurrency, ARequestWaitingForAFreeSlotIsBuiltOnRelease)
 TEST(GammaTablesPool, ReaderCountWrapFreesSlotsExactly)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     tables.BuildChannels(200, 100, 100);
     for (uint32_t frame = 0; frame < (1u << 24) + 5; ++frame)
         GammaTables::Reader reader(tables);
@@ -99,7 +99,7 @@ TEST(GammaTablesPool, ReaderCountWrapFreesSlotsExactly)
 TEST(GammaTablesConcurrency, EveryFrameIsCorrectedWithOneWholeSet)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     const int32_t a[3] = {200, 50, 316}, b[3] = {31, 1000, 100};
     tables.BuildChannels(a[0], a[1], a[2]);
 
@@ -156,7 +156,7 @@ TEST(GammaTablesConcurrency, EveryFrameIsCorrectedWithOneWholeSet)
 TEST(GammaTablesConcurrency, AllocatingAgainLeavesReadersAndBuildersAlone)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     const int32_t a[3] = {200, 50, 316}, b[3] = {31, 1000, 100};
     const TableSet setA = Built(a[0], a[1], a[2]), setB = Built(b[0], b[1], b[2]);
     tables.BuildChannels(a[0], a[1], a[2]);
@@ -183,7 +183,7 @@ TEST(GammaTablesConcurrency, AllocatingAgainLeavesReadersAndBuildersAlone)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while ((allocations < 2000 || reads.load() < 2000 || builds.load() < 2000) &&
            std::chrono::steady_clock::now() < deadline) {
-        EXPECT_TRUE(tables.Allocate());
+        EXPECT_TRUE(tables.EnsureAllocated());
         ++allocations;
         std::this_thread::yield();
     }
@@ -204,7 +204,7 @@ TEST(GammaTablesConcurrency, AllocatingAgainLeavesReadersAndBuildersAlone)
 TEST(GammaTablesConcurrency, ConcurrentWritersLoseNoRequest)
 {
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         while (!stop.load()) {
@@ -251,7 +251,7 @@ RaceOutcome RaceForTheLastFreeSlot(const Writer& first, const Writer& second, co
     const auto deadline = Clock::now() + std::chrono::milliseconds(1500);
     RaceOutcome outcome;
     GammaTables tables;
-    if (!tables.Allocate())
+    if (!tables.EnsureAllocated())
         return outcome;
     std::atomic<int> go{0}, done{0};
     std::atomic<bool> firstAtWork{false};
@@ -376,7 +376,7 @@ TEST(GammaTablesConcurrency, TwoWritersAndThreeReadersSeeOnlyWholeRequestedTripl
 
     for (int round = 0; round < kRounds; ++round) {
         GammaTables tables;
-        ASSERT_TRUE(tables.Allocate());
+        ASSERT_TRUE(tables.EnsureAllocated());
         tables.BuildChannels(gamma(kRed, 0, -1), gamma(kGreen, 0, -1), gamma(kBlue, 0, -1));
         std::atomic<bool> stop{false};
         std::atomic<int> readersIn{0};  // writers start once every reader holds sets

@@ -133,12 +133,12 @@ TEST(BuildChannel, TouchesOnlyItsOwnChannel)
     EXPECT_EQ(set.lut[256 + 128], 181);
 }
 
-TEST(GammaTables, AreZeroUntilBuiltAndKeptByALaterAllocate)
+TEST(GammaTables, AreZeroUntilBuiltAndKeptByALaterEnsureAllocated)
 {
     GammaTables tables;
     EXPECT_EQ(GammaTables::Reader(tables).get(), nullptr);
-    tables.BuildChannel(kRed, 200);  // before Allocate: nothing to build
-    ASSERT_TRUE(tables.Allocate());
+    tables.BuildChannel(kRed, 200);  // before EnsureAllocated: nothing to build
+    ASSERT_TRUE(tables.EnsureAllocated());
     const TableSet* first = nullptr;
     {
         const GammaTables::Reader reader(tables);
@@ -154,7 +154,7 @@ TEST(GammaTables, AreZeroUntilBuiltAndKeptByALaterAllocate)
     EXPECT_EQ(GammaTables::Reader(tables)->lut[512 + 128], 181);
     EXPECT_EQ(GammaTables::Reader(tables)->lut[128], 0);
     // Init again: the same pool, the tables as they were.
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     const GammaTables::Reader again(tables);
     EXPECT_EQ(again->lut[512 + 128], 181);
     EXPECT_TRUE(again.get() >= first && again.get() < first + GammaTables::kSlots) << "the pool moved";

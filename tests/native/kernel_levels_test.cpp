@@ -1,5 +1,7 @@
 // Every dispatch level against the portable kernels, byte for byte. Built for
 // both the native and the 32-bit Windows tests.
+#include "gamma/frame_slices.h"
+#include "gamma/kernel_timing.h"
 #include "gamma/kernels.h"
 
 #include <gtest/gtest.h>
@@ -70,35 +72,31 @@ std::vector<Level> FastLevels()
     return levels;
 }
 
-enum class Which { kFirstPixel, kAveraged, kRgb24 };
-constexpr Which kAllKernels[] = {Which::kFirstPixel, Which::kAveraged, Which::kRgb24};
+constexpr FrameKernel kAllKernels[] = {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged, FrameKernel::kRgb24};
 
-const char* Name(Which which)
+const char* Name(FrameKernel which)
 {
-    return which == Which::kFirstPixel ? "CorrectYuvFirstPixel" : which == Which::kAveraged ? "CorrectYuvAveraged" : "CorrectRgb24";
+    return which == FrameKernel::kYuvFirstPixel ? "CorrectYuvFirstPixel"
+           : which == FrameKernel::kYuvAveraged ? "CorrectYuvAveraged"
+                                                : "CorrectRgb24";
 }
 
-void RunKernel(const Kernels& k, Which which, uint8_t* pixels, uint32_t count, const TableSet& set)
+// The frame path's own dispatch, one slice for the whole frame.
+void RunKernel(const Kernels& k, FrameKernel which, uint8_t* pixels, uint32_t count, const TableSet& set)
 {
-    switch (which) {
-    case Which::kFirstPixel:
-        return k.yuvFirstPixel(pixels, count, set.yuvDelta);
-    case Which::kAveraged:
-        return k.yuvAveraged(pixels, count, set.yuvDelta);
-    case Which::kRgb24:
-        return k.rgb24(pixels, count, set.lut);
-    }
+    FrameJob job = {&k, which, &set, pixels, count};
+    CorrectFrameSlice(&job, 0, 1);
 }
 
-uint32_t BytesPerPixel(Which which)
+uint32_t BytesPerPixel(FrameKernel which)
 {
-    return which == Which::kRgb24 ? 3 : 2;
+    return which == FrameKernel::kRgb24 ? 3 : 2;
 }
 
 // Runs the portable kernel and the level's kernel on copies of frame, placed
 // at offset inside buffers with guard bytes, and reports the first byte that
 // differs (the guards included).
-::testing::AssertionResult SameAsPortable(const Level& level, Which which, const std::vector<uint8_t>& frame,
+::testing::AssertionResult SameAsPortable(const Level& level, FrameKernel which, const std::vector<uint8_t>& frame,
                                           size_t offset, const TableSet& set)
 {
     const size_t guard = 64;
@@ -164,7 +162,7 @@ TEST(KernelLevels, ChoiceTakesEachKernelFromAVariantOfTheLevel)
     for (int l = 0; l < kKernelLevelCount; ++l)
         if (HasKernelLevel(static_cast<KernelLevel>(l)))
             choices.emplace_back(static_cast<KernelLevel>(l), ChooseKernels(static_cast<KernelLevel>(l)));
-    choices.emplace_back(BestKernelLevel(), KernelChoice{BestKernels(), BestKernelsReport()});
+    choices.emplace_back(BestKernelLevel(), KernelChoice{BestKernels(), BestKernelSpeeds(), BestKernelsReport()});
     for (const auto& [level, choice] : choices) {
         int yuvFrom = -1, rgbFrom = -1;
         for (int v = 0; v < KernelVariantCount(level); ++v) {
@@ -209,7 +207,7 @@ TEST(KernelLevels, YuvMatchesPortableForEveryChromaAndLumaPair)
                              UniformTables(149, -127),       UniformTables(-149, 127)};
     for (const Level& level : FastLevels())
         for (const TableSet& set : sets)
-            for (Which which : {Which::kFirstPixel, Which::kAveraged}) {
+            for (FrameKernel which : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged}) {
                 EXPECT_TRUE(SameAsPortable(level, which, byChroma, 0, set));
                 EXPECT_TRUE(SameAsPortable(level, which, byLuma, 0, set));
             }
@@ -225,7 +223,7 @@ TEST(KernelLevels, RgbMatchesPortableForEveryValueInEveryChannel)
     const TableSet sets[] = {Built(200, 200, 200), Built(1000, 10, 316), RandomTables(random, 149, 127)};
     for (const Level& level : FastLevels())
         for (const TableSet& set : sets)
-            EXPECT_TRUE(SameAsPortable(level, Which::kRgb24, frame, 0, set));
+            EXPECT_TRUE(SameAsPortable(level, FrameKernel::kRgb24, frame, 0, set));
 }
 
 // Every length from 0 to 300 pixels (every head and tail a vector loop can
@@ -240,7 +238,7 @@ TEST(KernelLevels, RandomFramesOfEveryLengthMatchPortable)
         const TableSet set = count % 7 == 0 ? RandomTables(random, 149, 127) : Built(gamma(), gamma(), gamma());
         const size_t offset = random() % 64;
         for (const Level& level : FastLevels())
-            for (Which which : kAllKernels) {
+            for (FrameKernel which : kAllKernels) {
                 const std::vector<uint8_t> frame = RandomBytes(random, count * BytesPerPixel(which));
                 ASSERT_TRUE(SameAsPortable(level, which, frame, offset, set));
             }
@@ -258,7 +256,7 @@ TEST(KernelLevels, FramesEndingAtUnreadableMemoryMatchPortable)
     GuardedPage page(3 * 4100);
     ASSERT_TRUE(page.valid());
     for (const Level& level : FastLevels())
-        for (Which which : kAllKernels)
+        for (FrameKernel which : kAllKernels)
             for (uint32_t count = 0; count <= 4099; count += count < 400 ? 1 : 1231) {
                 const size_t bytes = size_t{count} * BytesPerPixel(which);
                 const std::vector<uint8_t> frame = RandomBytes(random, bytes);
@@ -277,7 +275,7 @@ TEST(KernelLevels, LargeFramesMatchPortable)
     const TableSet set = Built(250, 40, 700);
     for (uint32_t count : {720u * 576u, 4099u})
         for (const Level& level : FastLevels())
-            for (Which which : kAllKernels) {
+            for (FrameKernel which : kAllKernels) {
                 const std::vector<uint8_t> frame = RandomBytes(random, count * BytesPerPixel(which));
                 EXPECT_TRUE(SameAsPortable(level, which, frame, 3, set));
             }
@@ -294,7 +292,7 @@ TEST(KernelLevels, TablesBeyondTheDeltaBoundsMatchPortable)
         set.yuvDelta[random() % 768].dY0 = static_cast<int16_t>(round < 2 ? 150 : -150);
         const std::vector<uint8_t> frame = RandomBytes(random, 4 * 1000);
         for (const Level& level : FastLevels())
-            for (Which which : {Which::kFirstPixel, Which::kAveraged})
+            for (FrameKernel which : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged})
                 EXPECT_TRUE(SameAsPortable(level, which, frame, 1, set));
     }
 }
@@ -304,7 +302,7 @@ TEST(KernelLevels, IdentityTablesLeaveEveryByteUnchanged)
     std::mt19937 random(16);
     const TableSet set = Built(100, 100, 100);
     for (const Level& level : FastLevels())
-        for (Which which : kAllKernels)
+        for (FrameKernel which : kAllKernels)
             for (uint32_t count : {2u, 37u, 1920u * 2u + 1u}) {
                 const std::vector<uint8_t> frame = RandomBytes(random, count * BytesPerPixel(which));
                 std::vector<uint8_t> copy = frame;
@@ -320,7 +318,7 @@ TEST(KernelLevels, ZeroTablesMatchPortable)
     std::mt19937 random(17);
     const TableSet set{};
     for (const Level& level : FastLevels())
-        for (Which which : kAllKernels)
+        for (FrameKernel which : kAllKernels)
             EXPECT_TRUE(SameAsPortable(level, which, RandomBytes(random, 999 * BytesPerPixel(which)), 5, set));
 }
 

@@ -23,7 +23,7 @@ TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
 #else
     SettingsStore store;
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     LiveSettings live{store, tables};
     live.Load("ZVK_Gamma", nullptr);
     int64_t next = 1;
@@ -34,7 +34,7 @@ TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
         std::function<void()> call;
     } steps[] = {
         {"Load", [] {}},
-        {"SetFormat's MakeRoom", [&] { live.MakeRoom(); }},
+        {"SetFormat's ReserveSections", [&] { live.ReserveSections(); }},
         {"the window's opening", [&] { live.TakeSnapshot(); }},
         {"the window's refresh", [&] { live.Current(); }},
         {"Cancel", [&] { live.RestoreSnapshot(); }},

@@ -34,7 +34,7 @@ protected:
     void SetUp() override
     {
         store.Load("ZVK_Gamma", nullptr);
-        ASSERT_TRUE(tables.Allocate());
+        ASSERT_TRUE(tables.EnsureAllocated());
         for (const auto& [section, gamma] : {std::pair{1, 150}, std::pair{2, 250}}) {
             live.EnterSection(section);
             live.SetBinding(0);
@@ -181,7 +181,7 @@ protected:
     void SetUp() override
     {
         live.Load("ZVK_Gamma", nullptr);
-        ASSERT_TRUE(tables.Allocate());
+        ASSERT_TRUE(tables.EnsureAllocated());
         // New sections start unlinked with green 150.
         store.defaults.Binding = 0;
         store.defaults.GGamma = 150;
@@ -265,7 +265,7 @@ TEST(LiveSettingsLock, AFrameNeverWaitsForAThreadHoldingTheStore)
 {
     SettingsStore store;
     GammaTables tables;
-    ASSERT_TRUE(tables.Allocate());
+    ASSERT_TRUE(tables.EnsureAllocated());
     LiveSettings live{store, tables};
     live.Load("ZVK_Gamma", SlowCallback);
     live.EnterSection(1);

@@ -3,6 +3,7 @@
 // Left out under the sanitizers, which bring operator new of their own.
 #include "framework/slice_pool.h"
 #include "gamma/frame_slices.h"
+#include "gamma/kernel_timing.h"
 
 #include <gtest/gtest.h>
 

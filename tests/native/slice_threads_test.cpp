@@ -2,7 +2,9 @@
 // slices. Built natively (also under ThreadSanitizer, preset native-tsan) and
 // for 32-bit Windows, where the pool runs on the Win32 threads of the DLL.
 #include "framework/slice_pool.h"
+#include "gamma/frame_plan.h"
 #include "gamma/frame_slices.h"
+#include "gamma/kernel_timing.h"
 
 #include <gtest/gtest.h>
 
@@ -80,9 +82,49 @@ TEST(FrameSlices, SliceCountSplitsOnlyFramesOverAMillisecond)
             << c.nsPerPixel << " ns x " << c.pixels << " pixels on " << c.processors << " processors";
 }
 
+// Each kernel cut by its own speed; too few pixels for the kernel, or no
+// speeds yet, and the frame is left whole or alone.
+TEST(FramePlan, FollowsTheKernelsSpeedThePixelsAndTheProcessors)
+{
+    constexpr FrameKernel kFirst = FrameKernel::kYuvFirstPixel, kAveraged = FrameKernel::kYuvAveraged,
+                          kRgb = FrameKernel::kRgb24;
+    // YUV first pixel 0.4 ns, averaged 1.0 ns, BGR24 2.0 ns per pixel.
+    const KernelSpeeds speeds = {0.4, 1.0, 2.0};
+    struct Case {
+        FrameKernel kernel;
+        uint32_t pixels;
+        const KernelSpeeds* speeds;
+        int processors;
+        uint32_t plannedPixels;
+        int slices;
+    };
+    const Case cases[] = {
+        {kRgb, 0, &speeds, 4, 0, 1},                  // no frame
+        {kRgb, 1, &speeds, 4, 1, 1},                  // one BGR24 pixel is corrected
+        {kFirst, 1, &speeds, 4, 0, 1},                // a YUV word needs two
+        {kAveraged, 1, &speeds, 4, 0, 1},
+        {kAveraged, 2, &speeds, 4, 2, 1},
+        {kFirst, 1920 * 1080, &speeds, 4, 1920 * 1080, 1},     // 0.83 ms
+        {kAveraged, 1920 * 1080, &speeds, 4, 1920 * 1080, 3},  // 2.07 ms
+        {kRgb, 1920 * 1080, &speeds, 4, 1920 * 1080, 4},       // 4.1 ms
+        {kRgb, 1920 * 1080, &speeds, 2, 1920 * 1080, 2},       // no more than the processors
+        {kRgb, 1920 * 1080, &speeds, 1, 1920 * 1080, 1},
+        {kRgb, 1920 * 1080, nullptr, 4, 1920 * 1080, 1},       // not timed yet
+        {kFirst, 3840 * 2160 + 1, &speeds, 8, 3840 * 2160 + 1, 4},  // an odd last pixel
+        {kRgb, 0xFFFFFFFFu, &speeds, 64, 0xFFFFFFFFu, kMaxSlices},
+    };
+    for (const Case& c : cases) {
+        const FramePlan plan = PlanFrames(c.kernel, c.pixels, c.speeds, c.processors);
+        EXPECT_TRUE(plan.kernel == c.kernel && plan.pixels == c.plannedPixels && plan.slices == c.slices)
+            << "kernel " << static_cast<int>(c.kernel) << ", " << c.pixels << " pixels, "
+            << (c.speeds ? "timed" : "not timed") << ", " << c.processors << " processors: got " << plan.pixels
+            << " pixels in " << plan.slices << " slices, expected " << c.plannedPixels << " in " << c.slices;
+    }
+}
+
 TEST(FrameSlices, MeasuredSpeedsArePerPixelNanoseconds)
 {
-    const KernelSpeeds speeds = MeasureKernelSpeeds(BestKernels());
+    const KernelSpeeds& speeds = BestKernelSpeeds();
     for (FrameKernel kernel : {FrameKernel::kYuvFirstPixel, FrameKernel::kYuvAveraged, FrameKernel::kRgb24}) {
         const double ns = speeds.Of(kernel);
         // A frame pixel takes somewhere between a few hundredths of a cycle

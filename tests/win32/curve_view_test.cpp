@@ -68,16 +68,6 @@ protected:
     }
     static Rgb At(const std::vector<Rgb>& pixels, int x, int row) { return pixels[row * kWidth + x]; }
 
-    // The dialog's refresh: background, then the three blocks OR-mixed.
-    void Refresh(const TableSet& set) const
-    {
-        view->Clear(RGB(0, 0, 64));
-        const COLORREF colours[3] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
-        for (int channel = 0; channel < 3; ++channel)
-            view->PlotTable(set.lut + 256 * channel, 256, colours[channel], R2_MERGEPEN, kCurveLine, kSampleLinear,
-                            255);
-        view->Present();
-    }
     static std::vector<int32_t> Rows(const TableSet& set, int channel)
     {
         std::vector<int32_t> rows(kWidth);
@@ -104,7 +94,7 @@ TEST_F(CurveViewTest, BlackUntilTheFirstRefreshThenTheBackground)
 TEST_F(CurveViewTest, EqualCurvesAreWhiteButTheBlueEndPixel)
 {
     const TableSet identity = Built(100, 100, 100);
-    Refresh(identity);
+    view->DrawCurves(identity);
     const std::vector<Rgb> pixels = Pixels();
     const std::vector<int32_t> rows = Rows(identity, kRed);
     int curvePixels = 0;
@@ -130,7 +120,7 @@ TEST_F(CurveViewTest, EqualCurvesAreWhiteButTheBlueEndPixel)
 TEST_F(CurveViewTest, DistinctCurvesMixTheirColoursAtTheirComputedPoints)
 {
     const TableSet set = Built(316, 100, 31);
-    Refresh(set);
+    view->DrawCurves(set);
     const std::vector<Rgb> pixels = Pixels();
     for (int channel = 0; channel < 3; ++channel) {
         const std::vector<int32_t> rows = Rows(set, channel);
