@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/native/built_tables.h"
+#include "tests/native/settings_fakes.h"
 
 namespace zvk {
 namespace {
@@ -239,44 +240,43 @@ TEST_F(BeforeTheFirstFrame, ALoadForgetsWhatTheWindowChanged)
     EXPECT_EQ(live.Current().RGamma, 100);
 }
 
-// A thread that holds the store never holds up a frame: here a save, whose
-// section callback (the host's code) takes its time. A frame of a new
-// section only tries the lock: it keeps the section before and returns at
-// once, and a later frame makes the switch. The callback waits until the
-// frame has returned, 5 s at most: a frame that waits for the lock ends
-// only after that.
-std::atomic<bool> gCallbackArmed{false};
-std::atomic<bool> gCallbackHolds{false};
-std::atomic<bool> gFrameReturned{false};
-std::atomic<bool> gFrameReturnedWhileHeld{false};
-
-int32_t SlowCallback(int64_t)
-{
-    if (gCallbackArmed.exchange(false)) {
-        gCallbackHolds = true;
-        for (int ms = 0; ms < 5000 && !gFrameReturned; ++ms)
+// A thread that holds the store never holds up a frame: here a save whose
+// write takes its time (a slow disk). A frame of a new section only tries
+// the lock: it keeps the section before and returns at once, and a later
+// frame makes the switch. The write waits until the frame has returned,
+// 5 s at most: a frame that waits for the lock ends only after that.
+class SlowToWrite : public fake::System {
+public:
+    std::unique_ptr<File> CreateForWriting(const std::string& path) override
+    {
+        writing = true;
+        for (int ms = 0; ms < 5000 && !frameReturned; ++ms)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        gFrameReturnedWhileHeld = gFrameReturned.load();
+        frameReturnedWhileWriting = frameReturned.load();
+        return System::CreateForWriting(path);
     }
-    return 1;
-}
+    std::atomic<bool> writing{false};
+    std::atomic<bool> frameReturned{false};
+    std::atomic<bool> frameReturnedWhileWriting{false};
+};
 
 TEST(LiveSettingsLock, AFrameNeverWaitsForAThreadHoldingTheStore)
 {
+    SlowToWrite system;
     SettingsStore store;
+    store.UsePlatform(&system, &system);
     GammaTables tables;
     ASSERT_TRUE(tables.EnsureAllocated());
     LiveSettings live{store, tables};
-    live.Load("ZVK_Gamma", SlowCallback);
+    live.Load("ZVK_Gamma", nullptr);
     live.EnterSection(1);
-    gCallbackArmed = true;
     std::thread saver([&] { live.Save(); });
-    while (!gCallbackHolds)
+    while (!system.writing)
         std::this_thread::yield();
     const LiveSettings::FrameView view = live.EnterSection(2);
-    gFrameReturned = true;
+    system.frameReturned = true;
     saver.join();
-    EXPECT_TRUE(gFrameReturnedWhileHeld) << "the frame waited for the thread that held the store";
+    EXPECT_TRUE(system.frameReturnedWhileWriting) << "the frame waited for the thread that held the store";
     EXPECT_EQ(view.section, 1) << "the frame keeps the section before";
     EXPECT_EQ(live.EnterSection(2).section, 2) << "a later frame makes the switch";
 }
