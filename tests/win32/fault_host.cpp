@@ -582,7 +582,8 @@ void Run::Session(bool faults, const fault::Plan& plan)
     // a handle and a thread: without them the library stays (never unmapped
     // under code that runs), and so it does after the fresh load.
     const bool mayStay = faults && (plan.call == fault::kDuplicateHandle || plan.call == fault::kCreateThread) &&
-                         (fault::FailedIn("About") || fault::FailedIn("OK") || fault::FailedIn("Close"));
+                         (fault::FailedIn("About") || fault::FailedIn("OK") || fault::FailedIn("Cancel") ||
+                          fault::FailedIn("Close"));
     if (!UnloadsWithin(kGuestName, 3000) && !mayStay)
         Problem("the library did not leave the process after FreeLibrary");
     fault::Disarm();
