@@ -754,24 +754,62 @@ TEST_F(GuestTest, CloseUnderTheLoaderLockReturnsWithSliceWorkersAlive)
 // own that exits while the settings window's thread draws (see below).
 const char kExitWhileDrawing[] = "--exit-while-the-window-draws=";
 
-// Loads the DLL, opens the window on a UI thread, keeps that thread drawing
-// (slider moves and full refreshes, each redraws the curve), and calls
-// ExitProcess after ms.
+// For a host that is about to exit: opens the window on a UI thread of its
+// own and keeps that thread drawing (slider moves and full refreshes, each
+// redraws the curve) until the process ends under it. False without a window.
+bool KeepTheWindowDrawing(const Guest& guest)
+{
+    const auto* ui = new UiThread;
+    ShowDialog(guest, *ui);
+    const HWND dialog = ui->Dialog();
+    if (!dialog)
+        return false;
+    new Repeat([dialog](int n) {
+        MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
+        PostMessageA(dialog, WM_GAMMA_REFRESH, 0, 0);
+    });
+    return true;
+}
+
+// Runs this program again with `arguments` as a host of its own, and says
+// whether it ended within ms with exit code 0; took, when asked for, is how
+// long it ran.
+::testing::AssertionResult ChildHostEnds(const std::string& arguments, DWORD ms, DWORD* took = nullptr)
+{
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string line = std::string("\"") + exe + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+        return ::testing::AssertionFailure() << "the child host did not start";
+    const DWORD start = GetTickCount();
+    const bool ended = WaitForSingleObject(child.hProcess, ms) == WAIT_OBJECT_0;
+    if (took)
+        *took = GetTickCount() - start;
+    if (!ended)
+        TerminateProcess(child.hProcess, 1);
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    if (!ended)
+        return ::testing::AssertionFailure() << "the host still runs " << ms << " ms after its start";
+    if (code != 0)
+        return ::testing::AssertionFailure() << "the host ended with code " << code;
+    return ::testing::AssertionSuccess();
+}
+
+// Loads the DLL, keeps its window drawing, and calls ExitProcess after ms.
 [[noreturn]] void ExitWhileTheWindowDraws(DWORD ms, const std::string& dll)
 {
     const Guest guest(dll);
     if (!guest.Loaded())
         ExitProcess(10);
     guest.Init();
-    const auto* ui = new UiThread;  // the process ends under it
-    ShowDialog(guest, *ui);
-    const HWND dialog = ui->Dialog();
-    if (!dialog)
+    if (!KeepTheWindowDrawing(guest))
         ExitProcess(11);
-    new Repeat([dialog](int n) {
-        MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
-        PostMessageA(dialog, WM_GAMMA_REFRESH, 0, 0);
-    });
     Sleep(ms);
     ExitProcess(0);
 }
@@ -795,29 +833,13 @@ TEST_F(GuestTest, AHostThatExitsWhileTheWindowDrawsEnds)
 {
     ASSERT_FALSE(gExitingHost);
     guest.Unload();
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
     // A child hangs in one run of two or three when it waits for the dead
     // thread: eight make a miss unlikely.
     for (int run = 0; run < 8; ++run) {
         const DWORD exitAfter = 300 + 40 * static_cast<DWORD>(run);
-        std::string line = std::string("\"") + exe + "\" " + kExitWhileDrawing + std::to_string(exitAfter) + "," + files.Dll();
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-        const DWORD start = GetTickCount();
-        const bool ended = WaitForSingleObject(child.hProcess, 10000) == WAIT_OBJECT_0;
-        const DWORD took = GetTickCount() - start;
-        if (!ended)
-            TerminateProcess(child.hProcess, 1);
-        DWORD code = 0;
-        GetExitCodeProcess(child.hProcess, &code);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-        EXPECT_TRUE(ended) << "run " << run << ": the host still runs 10 s after its start (it called ExitProcess"
-                           << " after " << exitAfter << " ms)";
-        EXPECT_EQ(code, 0u) << "run " << run;
+        DWORD took = 0;
+        EXPECT_TRUE(ChildHostEnds(kExitWhileDrawing + std::to_string(exitAfter) + "," + files.Dll(), 10000, &took))
+            << "run " << run << ", ExitProcess after " << exitAfter << " ms";
         std::printf("run %d: ExitProcess after %lu ms, the host ended after %lu ms\n", run, exitAfter, took);
     }
 }
@@ -1027,15 +1049,8 @@ const char kExitWithCloseAtExit[] = "--exit-with-close-at-exit=";
     closeAtExit(guest->d.close);
     guest->Init();
     if (window) {
-        const auto* ui = new UiThread;
-        ShowDialog(*guest, *ui);
-        const HWND dialog = ui->Dialog();
-        if (!dialog)
+        if (!KeepTheWindowDrawing(*guest))
             ExitProcess(12);
-        new Repeat([dialog](int n) {
-            MoveSlider(dialog, IDC_SLIDER_RED, n % 200);
-            PostMessageA(dialog, WM_GAMMA_REFRESH, 0, 0);
-        });
         guest->Format(64, 16, kBgr24);
     } else {
         guest->Format(kCutWidth, kCutHeight, kYuv422);
@@ -1069,8 +1084,6 @@ TEST_F(GuestTest, CloseAtProcessExitWaitsForNothingTheDeadHeld)
 {
     ASSERT_FALSE(gClosingAtExit);
     guest.Unload();
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
     const struct {
         const char* what;
         int runs;
@@ -1078,21 +1091,10 @@ TEST_F(GuestTest, CloseAtProcessExitWaitsForNothingTheDeadHeld)
     for (const auto& kind : kinds) {
         for (int run = 0; run < kind.runs; ++run) {
             const DWORD exitAfter = 300 + 40 * static_cast<DWORD>(run);
-            std::string line = std::string("\"") + exe + "\" " + kExitWithCloseAtExit + kind.what + "," +
-                               std::to_string(exitAfter) + "," + files.Dll();
-            STARTUPINFOA startup = {};
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION child = {};
-            ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-            const bool ended = WaitForSingleObject(child.hProcess, 15000) == WAIT_OBJECT_0;
-            if (!ended)
-                TerminateProcess(child.hProcess, 1);
-            DWORD code = 0;
-            GetExitCodeProcess(child.hProcess, &code);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-            EXPECT_TRUE(ended) << kind.what << ", run " << run << ": the host still runs 15 s after its start";
-            EXPECT_EQ(code, 0u) << kind.what << ", run " << run;
+            EXPECT_TRUE(ChildHostEnds(std::string(kExitWithCloseAtExit) + kind.what + "," + std::to_string(exitAfter) +
+                                          "," + files.Dll(),
+                                      15000))
+                << kind.what << ", run " << run;
         }
     }
 }
