@@ -36,4 +36,23 @@ private:
     Lock& lock_;
 };
 
+// Takes the lock only if it is free; lets go on every way out, a throw
+// included.
+class TryLockGuard {
+public:
+    explicit TryLockGuard(Lock& lock) : lock_(lock), held_(lock.TryAcquire()) {}
+    ~TryLockGuard()
+    {
+        if (held_)
+            lock_.Release();
+    }
+    TryLockGuard(const TryLockGuard&) = delete;
+    TryLockGuard& operator=(const TryLockGuard&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    Lock& lock_;
+    bool held_;
+};
+
 }  // namespace zvk::fw

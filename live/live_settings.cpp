@@ -49,27 +49,30 @@ void LiveSettings::Save()
 
 bool LiveSettings::SaveIfFree()
 {
-    if (!lock_.TryAcquire())
-        return false;
-    const std::vector<int64_t> sections = store_.SectionsToConfirm();
-    const SectionCallback callback = store_.Callback();
-    lock_.Release();
+    std::vector<int64_t> sections;
+    SectionCallback callback = nullptr;
+    {
+        fw::TryLockGuard hold(lock_);
+        if (!hold.Held())
+            return false;
+        sections = store_.SectionsToConfirm();
+        callback = store_.Callback();
+    }
     const std::vector<int64_t> gone = GoneSections(callback, sections);
-    if (!lock_.TryAcquire())
+    fw::TryLockGuard hold(lock_);
+    if (!hold.Held())
         return false;
     store_.Save(gone);
-    lock_.Release();
     return true;
 }
 
 void LiveSettings::ReserveSections()
 {
     // Called on the frame thread: when the window holds the store, its own
-    // calls make the room.
-    if (!lock_.TryAcquire())
-        return;
-    store_.ReserveSections(kSpareSections);
-    lock_.Release();
+    // calls make the room. The room may throw for want of memory.
+    fw::TryLockGuard hold(lock_);
+    if (hold.Held())
+        store_.ReserveSections(kSpareSections);
 }
 
 LiveSettings::FrameView LiveSettings::EnterSection(int64_t sectionId)

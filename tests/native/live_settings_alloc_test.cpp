@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <new>
 
 #include "tests/native/test_new.h"
 
@@ -56,6 +57,58 @@ TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
         live.EnterSection(next++);
     counting = false;
     EXPECT_GT(allocations.load(), 0);
+#endif
+}
+
+// Memory that runs out inside a call of the host's or the window's never
+// leaves the store's lock held: with every allocation of each call failing
+// in turn, a frame of a new section right after it still gets the lock
+// (a lock left held would keep every later frame in the section before,
+// and hang the window's next call: the first one found ends the test).
+TEST(LiveSettingsRoom, NoCallLeavesTheLockHeldWhenMemoryRunsOut)
+{
+#if !ZVK_COUNT_ALLOCATIONS
+    GTEST_SKIP() << "the sanitizer's operator new cannot be counted";
+#else
+    SettingsStore store;
+    GammaTables tables;
+    ASSERT_TRUE(tables.EnsureAllocated());
+    LiveSettings live{store, tables};
+    live.Load("ZVK_Gamma", nullptr);
+    int64_t next = 1;
+    const struct {
+        const char* name;
+        std::function<void()> call;
+    } calls[] = {
+        {"Load", [&] { live.Load("ZVK_Gamma", nullptr); }},
+        {"ReserveSections", [&] { live.ReserveSections(); }},
+        {"Save", [&] { live.Save(); }},
+        {"SaveIfFree", [&] { live.SaveIfFree(); }},
+        {"TakeSnapshot", [&] { live.TakeSnapshot(); }},
+        {"Current", [&] { live.Current(); }},
+        {"RestoreSnapshot", [&] { live.RestoreSnapshot(); }},
+    };
+    for (const auto& c : calls) {
+        for (long failing = 1;; ++failing) {
+            // Room used up, so that the calls that make room allocate.
+            for (int i = 0; i < 200; ++i)
+                live.EnterSection(next++);
+            allocations = 0;
+            test::failingAllocation = failing;
+            counting = true;
+            try {
+                c.call();
+            } catch (const std::bad_alloc&) {
+            }
+            counting = false;
+            test::failingAllocation = 0;
+            const int64_t fresh = next++;
+            ASSERT_EQ(live.EnterSection(fresh).section, fresh)
+                << c.name << " with allocation " << failing << " failing left the store's lock held";
+            if (allocations.load() < failing)
+                break;  // the call made fewer allocations: every one has failed once
+        }
+    }
 #endif
 }
 
