@@ -57,14 +57,27 @@ EntrySlot gEntrySlots[kEntrySlots];
 std::atomic<long> gUnslottedEntries{0};
 
 // The calling thread's slot, taken if it has none; -1 when all are taken.
-int SlotOf(DWORD thread)
+// At a thread's outermost entry a slot already marked with its id is a dead
+// thread's whose id the system gave again: its count starts afresh.
+int SlotOf(DWORD thread, bool outermost)
 {
     const unsigned first = (thread >> 2) % kEntrySlots;  // ids are multiples of 4
     for (unsigned i = 0; i < kEntrySlots; ++i) {
         EntrySlot& slot = gEntrySlots[(first + i) % kEntrySlots];
         DWORD holder = slot.thread.load();
-        if (holder == thread || (holder == 0 && slot.thread.compare_exchange_strong(holder, thread)))
+        if (holder == thread || (holder == 0 && slot.thread.compare_exchange_strong(holder, thread))) {
+            if (outermost)
+                slot.depth.store(0);
             return static_cast<int>((first + i) % kEntrySlots);
+        }
+    }
+    // All taken: one of a thread that died inside a call is taken over.
+    for (EntrySlot& slot : gEntrySlots) {
+        DWORD holder = slot.thread.load();
+        if (holder != 0 && ThreadIdGone(holder) && slot.thread.compare_exchange_strong(holder, thread)) {
+            slot.depth.store(0);
+            return static_cast<int>(&slot - gEntrySlots);
+        }
     }
     return -1;
 }
@@ -136,14 +149,16 @@ std::string ModuleBaseName(HMODULE module)
 
 ModuleStateGuard::ModuleStateGuard()
 {
-    // Counted before anything else: a thread letting go of the library takes
-    // a count of zero, with this thread outside our code, as safe to unmap.
-    slot_ = SlotOf(::GetCurrentThreadId());
+    // Counted before anything of ours runs: a thread letting go of the
+    // library takes a count of zero, with this thread outside our code, as
+    // safe to unmap. Only inside a guard is our module this thread's
+    // resource module: without it, this is the thread's outermost entry.
+    previous_ = gResourceModule.Get();
+    slot_ = SlotOf(::GetCurrentThreadId(), gResourceModule.Exists() && previous_ != OwnModule());
     if (slot_ < 0)
         gUnslottedEntries.fetch_add(1);
     else
         gEntrySlots[slot_].depth.fetch_add(1);
-    previous_ = gResourceModule.Get();
     gResourceModule.Set(OwnModule());
 }
 

@@ -740,9 +740,12 @@ bool Has(const Round& r, const char* name)
 
 // Plays the rounds, the library's clean-up after them (Close, FreeLibrary)
 // unless the history exits. Returns only when everything held.
-void Play()
+// Plays the history and its epilogue; true when the history had already
+// unloaded the library, so that the epilogue's Close did not run.
+bool Play()
 {
     Player& p = gPlayer;
+    bool epilogueSkipped = false;
     History& h = p.history;
     SettingsModel m;
     m.forget = h.forget;
@@ -764,8 +767,10 @@ void Play()
     }
     for (p.round = 0; p.round < rest.rounds.size(); ++p.round) {
         Round r = rest.rounds[p.round];
-        if (!loaded && r.op[kControl].name == "close")
+        if (!loaded && r.op[kControl].name == "close") {
+            epilogueSkipped = true;
             continue;  // the epilogue after an unload
+        }
         if (!loaded && r.op[kControl].name == "unload")
             continue;
         std::vector<Plan> plans(formats.begin(), formats.end());
@@ -860,6 +865,7 @@ void Play()
                 StartWorker(role);
             }
     }
+    return epilogueSkipped;
 }
 
 int PlayChild(const std::string& dll, const std::string& signal, const std::string& text)
@@ -907,10 +913,15 @@ int PlayChild(const std::string& dll, const std::string& signal, const std::stri
             w.buffer = static_cast<uint8_t*>(VirtualAlloc(nullptr, kBufferBytes, MEM_COMMIT, PAGE_READWRITE));
         StartWorker(role);
     }
-    Play();
+    const bool unloadedWithoutClose = Play();
     p.round = p.history.rounds.size();
+    // A window the host left open when it let go of the library holds the
+    // library until the user closes it.
+    if (unloadedWithoutClose)
+        RunOnDialog([](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
     if (!UnloadsWithin(p.name, 3000))
-        Fail(1, "the library stays after the last FreeLibrary, Close before it");
+        Fail(1, unloadedWithoutClose ? "the library stays after the last FreeLibrary and the window's close"
+                                     : "the library stays after the last FreeLibrary, Close before it");
     DeleteFileA(p.dll.c_str());
     DeleteFileA(p.ini.c_str());
     std::fflush(stdout);
