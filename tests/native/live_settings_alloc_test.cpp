@@ -17,16 +17,25 @@ namespace {
 using test::allocations;
 using test::counting;
 
-TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
+// A session after Load, with the table pool made.
+class LiveSettingsRoom : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tables.EnsureAllocated());
+        live.Load("ZVK_Gamma", nullptr);
+    }
+
+    SettingsStore store;
+    GammaTables tables;
+    LiveSettings live{store, tables};
+};
+
+TEST_F(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
 {
 #if !ZVK_COUNT_ALLOCATIONS
     GTEST_SKIP() << "the sanitizer's operator new cannot be counted";
 #else
-    SettingsStore store;
-    GammaTables tables;
-    ASSERT_TRUE(tables.EnsureAllocated());
-    LiveSettings live{store, tables};
-    live.Load("ZVK_Gamma", nullptr);
     int64_t next = 1;
     // What the host and the window do between runs of new sections, each
     // off the frame path.
@@ -65,16 +74,11 @@ TEST(LiveSettingsRoom, FramesOfNewSectionsAllocateNothing)
 // in turn, a frame of a new section right after it still gets the lock
 // (a lock left held would keep every later frame in the section before,
 // and hang the window's next call: the first one found ends the test).
-TEST(LiveSettingsRoom, NoCallLeavesTheLockHeldWhenMemoryRunsOut)
+TEST_F(LiveSettingsRoom, NoCallLeavesTheLockHeldWhenMemoryRunsOut)
 {
 #if !ZVK_COUNT_ALLOCATIONS
     GTEST_SKIP() << "the sanitizer's operator new cannot be counted";
 #else
-    SettingsStore store;
-    GammaTables tables;
-    ASSERT_TRUE(tables.EnsureAllocated());
-    LiveSettings live{store, tables};
-    live.Load("ZVK_Gamma", nullptr);
     int64_t next = 1;
     const struct {
         const char* name;
